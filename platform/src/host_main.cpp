@@ -1,0 +1,33 @@
+// The host program's entry: loads the machine, then hands the argument text to
+// WinMain the way Windows does.
+#include "winsim_internal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    std::string sMessage;
+    int nStatus = winsim::detail::PrepareHostMachine(getenv("WINSIM_MACHINE"), &sMessage);
+    if (nStatus != 0)
+    {
+        fprintf(stderr, "%s\n", sMessage.c_str());
+        return nStatus;
+    }
+    __argc = argc;
+    __argv = argv;
+    // Windows passes the command line without the program's path and the
+    // blanks after it; here the words are joined by single blanks.
+    std::string sArguments;
+    for (int i = 1; i < argc; ++i)
+    {
+        if (i > 1)
+            sArguments += ' ';
+        sArguments += argv[i];
+    }
+    std::vector<char> vchArguments(sArguments.begin(), sArguments.end());
+    vchArguments.push_back('\0');
+    return WinMain(nullptr, nullptr, vchArguments.data(), 1);
+}

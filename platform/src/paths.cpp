@@ -1,0 +1,347 @@
+// Windows paths on the host file system, and the runtime's fopen on top of
+// them. Drive X: is the machine's drive_x/ folder; names match existing
+// entries without regard to letter case, as they would on Windows.
+#include "winsim_internal.h"
+
+#include <winsim.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The program's windows.h turns fopen into winsim_fopen; here we need the real one.
+#undef fopen
+
+namespace winsim
+{
+namespace detail
+{
+namespace
+{
+
+bool IsSeparator(char ch)
+{
+    return ch == '\\' || ch == '/';
+}
+
+bool IsDriveLetter(char ch)
+{
+    return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z');
+}
+
+bool IsNulDevice(const std::string& sPath)
+{
+    size_t iLast = sPath.find_last_of("\\/");
+    std::string sName = iLast == std::string::npos ? sPath : sPath.substr(iLast + 1);
+    if (!sName.empty() && sName.back() == ':')
+        sName.pop_back();
+    if (iLast == std::string::npos && sName.size() == 4 && sName[1] == ':')
+        sName.erase(0, 2); // "C:nul"
+    return EqualNoCase(sName, "nul");
+}
+
+// The name of an entry of sDir that matches sName: the exact spelling if it
+// exists, otherwise the first one (in byte order) that matches ignoring case.
+bool FindEntryNoCase(const std::string& sDir, const std::string& sName, std::string* psFound)
+{
+    struct stat st;
+    std::string sExact = (sDir.empty() ? std::string() : sDir + "/") + sName;
+    if (lstat(sExact.c_str(), &st) == 0)
+    {
+        *psFound = sName;
+        return true;
+    }
+    DIR* pDir = opendir(sDir.empty() ? "." : sDir.c_str());
+    if (!pDir)
+        return false;
+    bool fFound = false;
+    while (dirent* pEntry = readdir(pDir))
+    {
+        std::string sEntry(pEntry->d_name);
+        if (EqualNoCase(sEntry, sName) && (!fFound || sEntry < *psFound))
+        {
+            *psFound = sEntry;
+            fFound = true;
+        }
+    }
+    closedir(pDir);
+    return fFound;
+}
+
+} // namespace
+} // namespace detail
+
+std::string MapPath(const std::string& sWindowsPath)
+{
+    using namespace detail;
+    std::string sPath = sWindowsPath;
+    if (sPath.empty())
+        return sPath;
+    if (IsNulDevice(sPath))
+        return "/dev/null";
+    // Host paths are taken as they are.
+    if (sPath[0] == '/')
+        return sPath;
+    if (sPath.compare(0, 4, "\\\\?\\") == 0)
+        sPath.erase(0, 4);
+    if (sPath.size() >= 2 && IsSeparator(sPath[0]) && IsSeparator(sPath[1]))
+    {
+        std::replace(sPath.begin(), sPath.end(), '\\', '/');
+        return sPath; // network paths have no place on this machine
+    }
+
+    std::string sBase; // empty: relative to the current directory
+    size_t iRest = 0;
+    if (sPath.size() >= 2 && IsDriveLetter(sPath[0]) && sPath[1] == ':')
+    {
+        sBase = DriveFolder(sPath[0], false);
+        iRest = 2;
+    }
+    else if (IsSeparator(sPath[0]))
+        sBase = DriveFolder('C', false);
+
+    std::vector<std::string> vsParts;
+    size_t iStart = iRest;
+    while (iStart <= sPath.size())
+    {
+        size_t iEnd = sPath.find_first_of("\\/", iStart);
+        if (iEnd == std::string::npos)
+            iEnd = sPath.size();
+        std::string sPart = sPath.substr(iStart, iEnd - iStart);
+        if (sPart == "..")
+        {
+            if (!vsParts.empty())
+                vsParts.pop_back();
+        }
+        else if (!sPart.empty() && sPart != ".")
+            vsParts.push_back(sPart);
+        iStart = iEnd + 1;
+    }
+
+    // Walk down while the entries exist, taking each one's real spelling; the
+    // rest keeps the spelling it was given.
+    std::string sResult = sBase;
+    bool fResolving = true;
+    for (const std::string& sPart : vsParts)
+    {
+        std::string sName = sPart;
+        if (fResolving)
+        {
+            std::string sFound;
+            if (FindEntryNoCase(sResult, sPart, &sFound))
+                sName = sFound;
+            else
+                fResolving = false;
+        }
+        sResult += (sResult.empty() ? "" : "/") + sName;
+    }
+    if (sResult.empty())
+        sResult = sBase.empty() ? "." : sBase;
+    if (IsSeparator(sPath.back()) && sResult.back() != '/' && !vsParts.empty())
+        sResult += '/';
+    return sResult;
+}
+
+} // namespace winsim
+
+// ---------------------------------------------------------------------------
+// fopen: the Windows runtime opens files in text mode unless the mode says
+// "b", so every "\n" written reaches the file as CR LF and CR LF reads back as
+// "\n". The stream also holds the file open for the sharing rules of CreateFileA.
+
+namespace
+{
+
+struct RuntimeFile
+{
+    int fd = -1;
+    bool fText = false;
+    int iOpen = -1;
+    int nPending = -1; // a byte read ahead past a CR
+};
+
+ssize_t WriteAll(int fd, const char* pch, size_t cb)
+{
+    size_t cbDone = 0;
+    while (cbDone < cb)
+    {
+        ssize_t cbWritten = write(fd, pch + cbDone, cb - cbDone);
+        if (cbWritten < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        cbDone += static_cast<size_t>(cbWritten);
+    }
+    return static_cast<ssize_t>(cbDone);
+}
+
+ssize_t RuntimeWrite(void* pCookie, const char* pch, size_t cb)
+{
+    RuntimeFile* pFile = static_cast<RuntimeFile*>(pCookie);
+    if (!pFile->fText)
+        return WriteAll(pFile->fd, pch, cb) < 0 ? 0 : static_cast<ssize_t>(cb);
+    std::string sOut;
+    sOut.reserve(cb + cb / 8 + 1);
+    for (size_t i = 0; i < cb; ++i)
+    {
+        if (pch[i] == '\n')
+            sOut += '\r';
+        sOut += pch[i];
+    }
+    return WriteAll(pFile->fd, sOut.data(), sOut.size()) < 0 ? 0 : static_cast<ssize_t>(cb);
+}
+
+ssize_t ReadByte(RuntimeFile* pFile, char* pch)
+{
+    if (pFile->nPending >= 0)
+    {
+        *pch = static_cast<char>(pFile->nPending);
+        pFile->nPending = -1;
+        return 1;
+    }
+    ssize_t cbRead;
+    do
+        cbRead = read(pFile->fd, pch, 1);
+    while (cbRead < 0 && errno == EINTR);
+    return cbRead;
+}
+
+ssize_t RuntimeRead(void* pCookie, char* pch, size_t cb)
+{
+    RuntimeFile* pFile = static_cast<RuntimeFile*>(pCookie);
+    if (!pFile->fText)
+    {
+        ssize_t cbRead;
+        do
+            cbRead = read(pFile->fd, pch, cb);
+        while (cbRead < 0 && errno == EINTR);
+        return cbRead;
+    }
+    size_t cbOut = 0;
+    while (cbOut < cb)
+    {
+        char ch;
+        ssize_t cbRead = ReadByte(pFile, &ch);
+        if (cbRead < 0)
+            return cbOut ? static_cast<ssize_t>(cbOut) : -1;
+        if (cbRead == 0)
+            break;
+        if (ch == '\r')
+        {
+            char chNext;
+            ssize_t cbNext = ReadByte(pFile, &chNext);
+            if (cbNext == 1 && chNext == '\n')
+                ch = '\n';
+            else if (cbNext == 1)
+                pFile->nPending = static_cast<unsigned char>(chNext);
+        }
+        pch[cbOut++] = ch;
+        if (ch == '\n')
+            break; // hand over whole lines; the rest comes with the next read
+    }
+    return static_cast<ssize_t>(cbOut);
+}
+
+int RuntimeSeek(void* pCookie, off64_t* pllOffset, int nWhence)
+{
+    RuntimeFile* pFile = static_cast<RuntimeFile*>(pCookie);
+    off64_t llResult = lseek64(pFile->fd, *pllOffset, nWhence);
+    if (llResult < 0)
+        return -1;
+    pFile->nPending = -1;
+    *pllOffset = llResult;
+    return 0;
+}
+
+int RuntimeClose(void* pCookie)
+{
+    RuntimeFile* pFile = static_cast<RuntimeFile*>(pCookie);
+    int nResult = close(pFile->fd);
+    winsim::detail::UnregisterOpenFile(pFile->iOpen);
+    delete pFile;
+    return nResult;
+}
+
+} // namespace
+
+FILE* winsim_fopen(const char* pszPath, const char* pszMode)
+{
+    DWORD dwStatus = 0;
+    if (winsim::detail::CallFails("fopen", &dwStatus))
+    {
+        winsim::detail::SetLastErrorValue(dwStatus);
+        errno = EACCES;
+        return nullptr;
+    }
+    if (!pszPath || !pszMode || !*pszPath)
+    {
+        errno = EINVAL;
+        return nullptr;
+    }
+    int nFlags = 0;
+    DWORD dwAccess = 0;
+    bool fPlus = strchr(pszMode, '+') != nullptr;
+    switch (pszMode[0])
+    {
+    case 'r':
+        nFlags = fPlus ? O_RDWR : O_RDONLY;
+        dwAccess = GENERIC_READ | (fPlus ? GENERIC_WRITE : 0);
+        break;
+    case 'w':
+        nFlags = (fPlus ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+        dwAccess = GENERIC_WRITE | (fPlus ? GENERIC_READ : 0);
+        break;
+    case 'a':
+        nFlags = (fPlus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+        dwAccess = GENERIC_WRITE | (fPlus ? GENERIC_READ : 0);
+        break;
+    default:
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::string sHostPath = winsim::MapPath(pszPath);
+    const DWORD dwShare = FILE_SHARE_READ | FILE_SHARE_WRITE; // what the runtime asks for
+    struct stat st;
+    if (stat(sHostPath.c_str(), &st) == 0)
+    {
+        if (S_ISDIR(st.st_mode))
+        {
+            errno = EACCES;
+            return nullptr;
+        }
+        if (!winsim::detail::ShareAllows({st.st_dev, st.st_ino}, dwAccess, dwShare))
+        {
+            winsim::detail::SetLastErrorValue(ERROR_SHARING_VIOLATION);
+            errno = EACCES;
+            return nullptr;
+        }
+    }
+    int fd = open(sHostPath.c_str(), nFlags | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    if (fstat(fd, &st) != 0)
+    {
+        close(fd);
+        return nullptr;
+    }
+    RuntimeFile* pFile = new RuntimeFile;
+    pFile->fd = fd;
+    pFile->fText = strchr(pszMode, 'b') == nullptr && S_ISREG(st.st_mode);
+    pFile->iOpen = S_ISREG(st.st_mode)
+                       ? winsim::detail::RegisterOpenFile({st.st_dev, st.st_ino}, dwAccess, dwShare)
+                       : -1;
+    std::string sMode(1, pszMode[0]);
+    if (fPlus)
+        sMode += '+';
+    cookie_io_functions_t functions = {RuntimeRead, RuntimeWrite, RuntimeSeek, RuntimeClose};
+    FILE* pStream = fopencookie(pFile, sMode.c_str(), functions);
+    if (!pStream)
+        RuntimeClose(pFile);
+    return pStream;
+}

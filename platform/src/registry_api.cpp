@@ -1,0 +1,379 @@
+// The advapi32 registry calls on top of the registry tree. Statuses, checks
+// and their order follow what Wine answers for the same calls.
+#include "winsim_internal.h"
+
+#include <winsim.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+using winsim::detail::RegKey;
+
+namespace
+{
+
+struct KeyHandle
+{
+    std::shared_ptr<RegKey> pKey;
+    REGSAM samGranted;
+};
+
+// Handles are never reused, so a stale handle is always recognised as bad.
+// The table is never destroyed: static destructors may still close keys.
+std::map<uintptr_t, KeyHandle>& KeyHandles()
+{
+    static auto* pHandles = new std::map<uintptr_t, KeyHandle>;
+    return *pHandles;
+}
+uintptr_t g_idNextKeyHandle = 1;
+
+const uintptr_t kPredefinedFirst = 0x80000000u;
+const uintptr_t kPredefinedLast = 0x80000003u;
+
+bool IsPredefined(HKEY hKey)
+{
+    uintptr_t uKey = reinterpret_cast<uintptr_t>(hKey);
+    return uKey >= kPredefinedFirst && uKey <= kPredefinedLast;
+}
+
+REGSAM GrantedAccess(REGSAM samDesired)
+{
+    REGSAM sam = samDesired & 0x00FFFFFF;
+    if (samDesired & GENERIC_READ)
+        sam |= KEY_READ;
+    if (samDesired & GENERIC_WRITE)
+        sam |= KEY_WRITE;
+    if (samDesired & GENERIC_EXECUTE)
+        sam |= KEY_READ;
+    if (samDesired & (GENERIC_ALL | MAXIMUM_ALLOWED))
+        sam |= KEY_ALL_ACCESS;
+    return sam;
+}
+
+// Finds the key behind a handle: a predefined root, or an open handle.
+LONG ResolveKey(HKEY hKey, std::shared_ptr<RegKey>* ppKey, REGSAM* psamGranted)
+{
+    winsim::detail::Machine& machine = winsim::detail::CurrentMachine();
+    uintptr_t uKey = reinterpret_cast<uintptr_t>(hKey);
+    if (IsPredefined(hKey))
+    {
+        *ppKey = machine.registry.apRoots[uKey - kPredefinedFirst];
+        *psamGranted = KEY_ALL_ACCESS;
+        return ERROR_SUCCESS;
+    }
+    auto it = KeyHandles().find(uKey);
+    if (it == KeyHandles().end())
+        return ERROR_INVALID_HANDLE;
+    if (it->second.pKey->fDeleted)
+        return ERROR_KEY_DELETED;
+    *ppKey = it->second.pKey;
+    *psamGranted = it->second.samGranted;
+    return ERROR_SUCCESS;
+}
+
+// The 9x family checks no access rights on registry handles; NT (and Wine)
+// refuse a call that the handle was not opened for.
+bool AccessAllows(REGSAM samGranted, REGSAM samNeeded)
+{
+    return !winsim::detail::IsNtPlatform() || (samGranted & samNeeded) == samNeeded;
+}
+
+HKEY NewHandle(const std::shared_ptr<RegKey>& pKey, REGSAM samDesired)
+{
+    uintptr_t uKey = 0x100 + (g_idNextKeyHandle++ << 2);
+    KeyHandles()[uKey] = KeyHandle{pKey, GrantedAccess(samDesired)};
+    return reinterpret_cast<HKEY>(uKey);
+}
+
+bool FaultReturns(const char* pszFunction, LONG* plStatus)
+{
+    DWORD dwStatus = 0;
+    if (!winsim::detail::CallFails(pszFunction, &dwStatus))
+        return false;
+    *plStatus = static_cast<LONG>(dwStatus);
+    return true;
+}
+
+bool IsStringType(DWORD dwType)
+{
+    return dwType == REG_SZ || dwType == REG_EXPAND_SZ || dwType == REG_MULTI_SZ;
+}
+
+} // namespace
+
+namespace winsim
+{
+namespace detail
+{
+
+void ResetRegistryHandles()
+{
+    KeyHandles().clear();
+}
+
+} // namespace detail
+
+int OpenKeyCount()
+{
+    return static_cast<int>(KeyHandles().size());
+}
+
+} // namespace winsim
+
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
+{
+    (void)ulOptions;
+    LONG lStatus = ERROR_SUCCESS;
+    if (FaultReturns("RegOpenKeyExA", &lStatus))
+        return lStatus;
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    std::shared_ptr<RegKey> pKey;
+    REGSAM samGranted = 0;
+    lStatus = ResolveKey(hKey, &pKey, &samGranted);
+    if (lStatus != ERROR_SUCCESS)
+        return lStatus;
+    if (!lpSubKey || !*lpSubKey)
+    {
+        // Wine hands back the predefined handle itself; any other key gets a
+        // new handle of its own.
+        *phkResult = IsPredefined(hKey) ? hKey : NewHandle(pKey, samDesired);
+        return ERROR_SUCCESS;
+    }
+    if (lpSubKey[0] == '\\')
+        return ERROR_BAD_PATHNAME;
+    std::shared_ptr<RegKey> pFound =
+        winsim::detail::FindSubkey(pKey, winsim::detail::SplitKeyPath(lpSubKey));
+    if (!pFound)
+        return ERROR_FILE_NOT_FOUND;
+    *phkResult = NewHandle(pFound, samDesired);
+    return ERROR_SUCCESS;
+}
+
+LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
+                     REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                     LPDWORD lpdwDisposition)
+{
+    (void)Reserved;
+    (void)lpClass;
+    (void)dwOptions;
+    (void)lpSecurityAttributes;
+    LONG lStatus = ERROR_SUCCESS;
+    if (FaultReturns("RegCreateKeyExA", &lStatus))
+        return lStatus;
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    std::shared_ptr<RegKey> pKey;
+    REGSAM samGranted = 0;
+    lStatus = ResolveKey(hKey, &pKey, &samGranted);
+    if (lStatus != ERROR_SUCCESS)
+        return lStatus;
+    if (lpSubKey && lpSubKey[0] == '\\')
+        return ERROR_BAD_PATHNAME;
+    bool fCreated = false;
+    std::shared_ptr<RegKey> pResult = winsim::detail::CreateSubkey(
+        pKey, winsim::detail::SplitKeyPath(lpSubKey ? lpSubKey : ""), &fCreated);
+    *phkResult = NewHandle(pResult, samDesired);
+    if (lpdwDisposition)
+        *lpdwDisposition = fCreated ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    if (fCreated)
+        winsim::detail::RegistryChanged();
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData)
+{
+    LONG lStatus = ERROR_SUCCESS;
+    if (FaultReturns("RegQueryValueExA", &lStatus))
+        return lStatus;
+    std::shared_ptr<RegKey> pKey;
+    REGSAM samGranted = 0;
+    lStatus = ResolveKey(hKey, &pKey, &samGranted);
+    if (lStatus != ERROR_SUCCESS)
+        return lStatus;
+    if (!AccessAllows(samGranted, KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    if (lpReserved || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    auto it = pKey->mapValues.find(lpValueName ? lpValueName : "");
+    if (it == pKey->mapValues.end())
+        return ERROR_FILE_NOT_FOUND;
+    const winsim::detail::RegValue& value = it->second;
+    DWORD cbValue = static_cast<DWORD>(value.sBytes.size());
+    if (lpType)
+        *lpType = value.dwType;
+    if (lpData)
+    {
+        if (*lpcbData < cbValue)
+        {
+            *lpcbData = cbValue;
+            return ERROR_MORE_DATA;
+        }
+        if (cbValue)
+            memcpy(lpData, value.sBytes.data(), cbValue);
+        // A string stored without its terminator reads back terminated when the
+        // buffer has room, as Windows does; the size still tells the stored bytes.
+        if (IsStringType(value.dwType) && *lpcbData > cbValue &&
+            (cbValue == 0 || value.sBytes[cbValue - 1] != '\0'))
+            lpData[cbValue] = 0;
+    }
+    if (lpcbData)
+        *lpcbData = cbValue;
+    return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                    DWORD cbData)
+{
+    (void)Reserved;
+    LONG lStatus = ERROR_SUCCESS;
+    if (FaultReturns("RegSetValueExA", &lStatus))
+        return lStatus;
+    std::shared_ptr<RegKey> pKey;
+    REGSAM samGranted = 0;
+    lStatus = ResolveKey(hKey, &pKey, &samGranted);
+    if (lStatus != ERROR_SUCCESS)
+        return lStatus;
+    if (!AccessAllows(samGranted, KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    if (!lpData && cbData)
+        return ERROR_NOACCESS;
+    std::string sBytes;
+    if (cbData)
+        sBytes.assign(reinterpret_cast<const char*>(lpData), cbData);
+    winsim::detail::SetValueBytes(*pKey, lpValueName ? lpValueName : "", dwType, sBytes);
+    winsim::detail::RegistryChanged();
+    return ERROR_SUCCESS;
+}
+
+LONG RegFlushKey(HKEY hKey)
+{
+    LONG lStatus = ERROR_SUCCESS;
+    if (FaultReturns("RegFlushKey", &lStatus))
+        return lStatus;
+    std::shared_ptr<RegKey> pKey;
+    REGSAM samGranted = 0;
+    // Every change is already on disk; the handle check is all there is to do.
+    return ResolveKey(hKey, &pKey, &samGranted);
+}
+
+LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                      LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                      LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                      LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime)
+{
+    LONG lStatus = ERROR_SUCCESS;
+    if (FaultReturns("RegQueryInfoKeyA", &lStatus))
+        return lStatus;
+    std::shared_ptr<RegKey> pKey;
+    REGSAM samGranted = 0;
+    lStatus = ResolveKey(hKey, &pKey, &samGranted);
+    if (lStatus != ERROR_SUCCESS)
+        return lStatus;
+    if (lpReserved || (lpClass && !lpcchClass))
+        return ERROR_INVALID_PARAMETER;
+    // Keys have no class here: an empty one is reported.
+    if (lpClass && *lpcchClass > 0)
+        lpClass[0] = '\0';
+    if (lpcchClass)
+        *lpcchClass = 0;
+    DWORD cchMaxSubkey = 0;
+    for (const auto& entry : pKey->mapSubkeys)
+        cchMaxSubkey = std::max<DWORD>(cchMaxSubkey, static_cast<DWORD>(entry.first.size()));
+    DWORD cchMaxValueName = 0;
+    DWORD cbMaxValue = 0;
+    for (const auto& entry : pKey->mapValues)
+    {
+        cchMaxValueName = std::max<DWORD>(cchMaxValueName, static_cast<DWORD>(entry.first.size()));
+        cbMaxValue = std::max<DWORD>(cbMaxValue, static_cast<DWORD>(entry.second.sBytes.size()));
+    }
+    if (lpcSubKeys)
+        *lpcSubKeys = static_cast<DWORD>(pKey->mapSubkeys.size());
+    if (lpcbMaxSubKeyLen)
+        *lpcbMaxSubKeyLen = cchMaxSubkey;
+    if (lpcbMaxClassLen)
+        *lpcbMaxClassLen = 0;
+    if (lpcValues)
+        *lpcValues = static_cast<DWORD>(pKey->mapValues.size());
+    if (lpcbMaxValueNameLen)
+        *lpcbMaxValueNameLen = cchMaxValueName;
+    if (lpcbMaxValueLen)
+        *lpcbMaxValueLen = cbMaxValue;
+    if (lpcbSecurityDescriptor)
+        *lpcbSecurityDescriptor = 0;
+    if (lpftLastWriteTime)
+        *lpftLastWriteTime = pKey->ftLastWrite;
+    return ERROR_SUCCESS;
+}
+
+LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)
+{
+    LONG lStatus = ERROR_SUCCESS;
+    if (FaultReturns("RegEnumKeyA", &lStatus))
+        return lStatus;
+    std::shared_ptr<RegKey> pKey;
+    REGSAM samGranted = 0;
+    lStatus = ResolveKey(hKey, &pKey, &samGranted);
+    if (lStatus != ERROR_SUCCESS)
+        return lStatus;
+    if (!AccessAllows(samGranted, KEY_ENUMERATE_SUB_KEYS))
+        return ERROR_ACCESS_DENIED;
+    if (!lpName)
+        return ERROR_INVALID_PARAMETER;
+    if (dwIndex >= pKey->mapSubkeys.size())
+        return ERROR_NO_MORE_ITEMS;
+    auto it = pKey->mapSubkeys.begin();
+    std::advance(it, dwIndex);
+    const std::string& sName = it->second->sName;
+    if (sName.size() + 1 > cchName)
+        return ERROR_MORE_DATA;
+    memcpy(lpName, sName.c_str(), sName.size() + 1);
+    return ERROR_SUCCESS;
+}
+
+LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
+{
+    LONG lStatus = ERROR_SUCCESS;
+    if (FaultReturns("RegDeleteKeyA", &lStatus))
+        return lStatus;
+    std::shared_ptr<RegKey> pKey;
+    REGSAM samGranted = 0;
+    lStatus = ResolveKey(hKey, &pKey, &samGranted);
+    if (lStatus != ERROR_SUCCESS)
+        return lStatus;
+    if (!lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    if (lpSubKey[0] == '\\')
+        return ERROR_BAD_PATHNAME;
+    std::shared_ptr<RegKey> pTarget =
+        winsim::detail::FindSubkey(pKey, winsim::detail::SplitKeyPath(lpSubKey));
+    if (!pTarget)
+        return ERROR_FILE_NOT_FOUND;
+    std::shared_ptr<RegKey> pParent = pTarget->pParent.lock();
+    if (!pParent) // a root key cannot go
+        return ERROR_ACCESS_DENIED;
+    // NT deletes only a key without subkeys; the 9x family takes the whole subtree.
+    if (!pTarget->mapSubkeys.empty() && winsim::detail::IsNtPlatform())
+        return ERROR_ACCESS_DENIED;
+    winsim::detail::RemoveSubkey(pParent, pTarget->sName);
+    winsim::detail::RegistryChanged();
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY hKey)
+{
+    LONG lStatus = ERROR_SUCCESS;
+    if (FaultReturns("RegCloseKey", &lStatus))
+        return lStatus;
+    if (IsPredefined(hKey))
+        return ERROR_SUCCESS;
+    auto it = KeyHandles().find(reinterpret_cast<uintptr_t>(hKey));
+    if (it == KeyHandles().end())
+        return ERROR_INVALID_HANDLE;
+    KeyHandles().erase(it);
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,264 @@
+// The print spooler's two enumerations, read from the machine's registry where
+// Wine's spooler keeps the same lists. Both follow Windows' two-call contract:
+// ask for the size, then fetch records with their strings packed after them.
+#include "winsim_internal.h"
+
+#include <winsim.h>
+#include <winspool.h>
+
+#include <cstring>
+
+namespace
+{
+
+using winsim::detail::RegKey;
+
+const char kPortsKey[] =
+    "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
+const char kPrintersKey[] =
+    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers";
+
+bool Fails(const char* pszFunction)
+{
+    DWORD dwStatus = 0;
+    if (!winsim::detail::CallFails(pszFunction, &dwStatus))
+        return false;
+    winsim::detail::SetLastErrorValue(dwStatus);
+    return true;
+}
+
+BOOL FailWith(DWORD dwError)
+{
+    winsim::detail::SetLastErrorValue(dwError);
+    return FALSE;
+}
+
+// A string field of a record: absent fields stay null pointers.
+struct Field
+{
+    bool fPresent = false;
+    std::string sText;
+};
+
+Field Text(const std::string& sText)
+{
+    return Field{true, sText};
+}
+
+Field StringValue(const RegKey& key, const char* pszName)
+{
+    auto it = key.mapValues.find(pszName);
+    if (it == key.mapValues.end() ||
+        (it->second.dwType != REG_SZ && it->second.dwType != REG_EXPAND_SZ))
+        return Field();
+    const std::string& sBytes = it->second.sBytes;
+    return Text(sBytes.substr(0, sBytes.find('\0')));
+}
+
+DWORD DwordValue(const RegKey& key, const char* pszName)
+{
+    auto it = key.mapValues.find(pszName);
+    if (it == key.mapValues.end() || it->second.dwType != REG_DWORD || it->second.sBytes.size() < 4)
+        return 0;
+    DWORD dwValue = 0;
+    memcpy(&dwValue, it->second.sBytes.data(), 4);
+    return dwValue;
+}
+
+// Lays out records of cbRecord bytes at the start of the buffer and the
+// strings right after the last record.
+class Packer
+{
+public:
+    Packer(size_t nRecords, size_t cbRecord, const std::vector<std::vector<Field>>& vvFields)
+        : m_cbFixed(nRecords * cbRecord)
+    {
+        m_cbNeeded = m_cbFixed;
+        for (const auto& vFields : vvFields)
+            for (const Field& field : vFields)
+                if (field.fPresent)
+                    m_cbNeeded += field.sText.size() + 1;
+    }
+
+    size_t Needed() const { return m_cbNeeded; }
+
+    void Start(LPBYTE pbBuffer)
+    {
+        m_pbBuffer = pbBuffer;
+        m_cbUsed = m_cbFixed;
+    }
+
+    LPSTR Add(const Field& field)
+    {
+        if (!field.fPresent)
+            return nullptr;
+        LPSTR psz = reinterpret_cast<LPSTR>(m_pbBuffer + m_cbUsed);
+        memcpy(psz, field.sText.c_str(), field.sText.size() + 1);
+        m_cbUsed += field.sText.size() + 1;
+        return psz;
+    }
+
+private:
+    size_t m_cbFixed;
+    size_t m_cbNeeded = 0;
+    LPBYTE m_pbBuffer = nullptr;
+    size_t m_cbUsed = 0;
+};
+
+// The shared part of the two-call contract. Returns true when the caller may
+// fill the buffer.
+bool BufferFits(size_t cbNeeded, LPBYTE pbBuffer, DWORD cbBuf, LPDWORD pcbNeeded,
+                LPDWORD pcReturned, BOOL* pfResult)
+{
+    *pcbNeeded = static_cast<DWORD>(cbNeeded);
+    *pcReturned = 0;
+    if (cbNeeded == 0)
+    {
+        *pfResult = TRUE;
+        return false;
+    }
+    if (cbBuf < cbNeeded)
+    {
+        *pfResult = FailWith(ERROR_INSUFFICIENT_BUFFER);
+        return false;
+    }
+    if (!pbBuffer)
+    {
+        *pfResult = FailWith(ERROR_INVALID_USER_BUFFER);
+        return false;
+    }
+    return true;
+}
+
+bool IsLocalServer(LPCSTR pszName)
+{
+    return !pszName || !*pszName;
+}
+
+std::vector<std::string> MachinePorts()
+{
+    std::shared_ptr<RegKey> pPorts = winsim::detail::FindKeyByPath(kPortsKey);
+    if (!pPorts)
+        return {"COM1:", "FILE:", "LPT1:"};
+    std::vector<std::string> vsPorts;
+    for (const auto& entry : pPorts->mapValues)
+        if (!entry.first.empty())
+            vsPorts.push_back(entry.second.sName);
+    return vsPorts;
+}
+
+} // namespace
+
+BOOL EnumPortsA(LPSTR pName, DWORD Level, LPBYTE pPort, DWORD cbBuf, LPDWORD pcbNeeded,
+                LPDWORD pcReturned)
+{
+    if (Fails("EnumPortsA"))
+        return FALSE;
+    if (!pcbNeeded || !pcReturned)
+        return FailWith(RPC_X_NULL_REF_POINTER);
+    if (!IsLocalServer(pName))
+        return FailWith(ERROR_INVALID_NAME);
+    if (Level != 1 && Level != 2)
+        return FailWith(ERROR_INVALID_LEVEL);
+
+    std::vector<std::string> vsPorts = MachinePorts();
+    std::vector<std::vector<Field>> vvFields;
+    for (const std::string& sPort : vsPorts)
+    {
+        if (Level == 1)
+            vvFields.push_back({Text(sPort)});
+        else
+            vvFields.push_back({Text(sPort), Text("Local Monitor"), Text("Local Port")});
+    }
+    size_t cbRecord = Level == 1 ? sizeof(PORT_INFO_1A) : sizeof(PORT_INFO_2A);
+    Packer packer(vsPorts.size(), cbRecord, vvFields);
+    BOOL fResult = FALSE;
+    if (!BufferFits(packer.Needed(), pPort, cbBuf, pcbNeeded, pcReturned, &fResult))
+        return fResult;
+    packer.Start(pPort);
+    for (size_t i = 0; i < vvFields.size(); ++i)
+    {
+        const std::vector<Field>& vFields = vvFields[i];
+        if (Level == 1)
+        {
+            PORT_INFO_1A* pInfo = reinterpret_cast<PORT_INFO_1A*>(pPort) + i;
+            pInfo->pName = packer.Add(vFields[0]);
+            continue;
+        }
+        PORT_INFO_2A* pInfo = reinterpret_cast<PORT_INFO_2A*>(pPort) + i;
+        pInfo->pPortName = packer.Add(vFields[0]);
+        pInfo->pMonitorName = packer.Add(vFields[1]);
+        pInfo->pDescription = packer.Add(vFields[2]);
+        pInfo->fPortType = PORT_TYPE_WRITE;
+        pInfo->Reserved = 0;
+    }
+    *pcReturned = static_cast<DWORD>(vsPorts.size());
+    return TRUE;
+}
+
+BOOL EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterEnum, DWORD cbBuf,
+                   LPDWORD pcbNeeded, LPDWORD pcReturned)
+{
+    if (Fails("EnumPrintersA"))
+        return FALSE;
+    if (!pcbNeeded || !pcReturned)
+        return FailWith(RPC_X_NULL_REF_POINTER);
+    if (Flags == 0)
+        return FailWith(ERROR_INVALID_FLAGS);
+    if (Level != 2)
+        return FailWith(ERROR_INVALID_LEVEL);
+    if (!IsLocalServer(Name))
+        return FailWith(ERROR_INVALID_NAME);
+
+    // Only local printers exist on this machine.
+    std::vector<std::shared_ptr<RegKey>> vpPrinters;
+    std::shared_ptr<RegKey> pPrinters = winsim::detail::FindKeyByPath(kPrintersKey);
+    if (pPrinters && (Flags & PRINTER_ENUM_LOCAL))
+        for (const auto& entry : pPrinters->mapSubkeys)
+            vpPrinters.push_back(entry.second);
+
+    // Field order: printer, share, port, driver, comment, location, separator
+    // file, print processor, data type, parameters.
+    std::vector<std::vector<Field>> vvFields;
+    for (const auto& pPrinter : vpPrinters)
+    {
+        Field name = StringValue(*pPrinter, "Name");
+        if (!name.fPresent || name.sText.empty())
+            name = Text(pPrinter->sName);
+        vvFields.push_back(
+            {name, StringValue(*pPrinter, "Share Name"), StringValue(*pPrinter, "Port"),
+             StringValue(*pPrinter, "Printer Driver"), StringValue(*pPrinter, "Description"),
+             StringValue(*pPrinter, "Location"), StringValue(*pPrinter, "Separator File"),
+             StringValue(*pPrinter, "Print Processor"), StringValue(*pPrinter, "Datatype"),
+             StringValue(*pPrinter, "Parameters")});
+    }
+    Packer packer(vpPrinters.size(), sizeof(PRINTER_INFO_2A), vvFields);
+    BOOL fResult = FALSE;
+    if (!BufferFits(packer.Needed(), pPrinterEnum, cbBuf, pcbNeeded, pcReturned, &fResult))
+        return fResult;
+    packer.Start(pPrinterEnum);
+    for (size_t i = 0; i < vpPrinters.size(); ++i)
+    {
+        const std::vector<Field>& vFields = vvFields[i];
+        const RegKey& printer = *vpPrinters[i];
+        PRINTER_INFO_2A* pInfo = reinterpret_cast<PRINTER_INFO_2A*>(pPrinterEnum) + i;
+        memset(pInfo, 0, sizeof *pInfo);
+        pInfo->pPrinterName = packer.Add(vFields[0]);
+        pInfo->pShareName = packer.Add(vFields[1]);
+        pInfo->pPortName = packer.Add(vFields[2]);
+        pInfo->pDriverName = packer.Add(vFields[3]);
+        pInfo->pComment = packer.Add(vFields[4]);
+        pInfo->pLocation = packer.Add(vFields[5]);
+        pInfo->pSepFile = packer.Add(vFields[6]);
+        pInfo->pPrintProcessor = packer.Add(vFields[7]);
+        pInfo->pDatatype = packer.Add(vFields[8]);
+        pInfo->pParameters = packer.Add(vFields[9]);
+        pInfo->Attributes = DwordValue(printer, "Attributes");
+        pInfo->Priority = DwordValue(printer, "Priority");
+        pInfo->DefaultPriority = DwordValue(printer, "Default Priority");
+        pInfo->StartTime = DwordValue(printer, "StartTime");
+        pInfo->UntilTime = DwordValue(printer, "UntilTime");
+    }
+    *pcReturned = static_cast<DWORD>(vpPrinters.size());
+    return TRUE;
+}
