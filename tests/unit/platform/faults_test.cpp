@@ -1,0 +1,116 @@
+// Fault injection: failing the n-th call of a named function, hooks before a
+// call, counters and the reset.
+#include "platform_test_util.h"
+
+#include <winspool.h>
+
+namespace
+{
+
+using platform_test::PlatformTest;
+
+const DWORD kDllInitFailed = 1114; // ERROR_DLL_INIT_FAILED
+
+class FaultTest : public PlatformTest
+{
+};
+
+TEST_F(FaultTest, TheNthCallFailsWithTheGivenStatusOnce)
+{
+    Import("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Key]\n");
+    winsim::FailCall("RegOpenKeyExA", 2, ERROR_ACCESS_DENIED);
+    HKEY hKey = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Key", 0, KEY_READ, &hKey));
+    RegCloseKey(hKey);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Key", 0, KEY_READ, &hKey));
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Key", 0, KEY_READ, &hKey));
+    RegCloseKey(hKey);
+    EXPECT_EQ(3, winsim::CallCount("RegOpenKeyExA"));
+    EXPECT_EQ(0, winsim::OpenKeyCount());
+
+    // A failed write changes nothing.
+    winsim::FailCall("RegSetValueExA", 1, ERROR_NOT_ENOUGH_MEMORY);
+    const BYTE abData[1] = {1};
+    EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY,
+              RegSetValueExA(HKEY_LOCAL_MACHINE, "V", 0, REG_BINARY, abData, 1));
+    EXPECT_FALSE(winsim::GetValue("HKLM", "V", nullptr, nullptr));
+}
+
+TEST_F(FaultTest, OtherCallsReportTheStatusThroughTheLastError)
+{
+    winsim::FailCall("GetSystemDirectoryA", 1, ERROR_NOT_ENOUGH_MEMORY);
+    char szBuffer[MAX_PATH];
+    EXPECT_EQ(0u, GetSystemDirectoryA(szBuffer, sizeof szBuffer));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
+
+    winsim::FailCall("FindFirstFileA", 1, ERROR_ACCESS_DENIED);
+    WIN32_FIND_DATAA data;
+    EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileA("C:\\*", &data));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+
+    winsim::FailCall("LoadLibraryA", 1, kDllInitFailed);
+    EXPECT_EQ(nullptr, LoadLibraryA("C:\\WINDOWS\\SYSTEM32\\any.dll"));
+    EXPECT_EQ(static_cast<DWORD>(kDllInitFailed), GetLastError());
+
+    winsim::FailCall("EnumPortsA", 1, ERROR_NOT_ENOUGH_MEMORY);
+    DWORD cbNeeded = 0xdeadbeef;
+    DWORD nReturned = 0;
+    EXPECT_FALSE(EnumPortsA(nullptr, 2, nullptr, 0, &cbNeeded, &nReturned));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
+    EXPECT_EQ(0xdeadbeefu, cbNeeded) << "a failed call writes nothing";
+
+    winsim::FailCall("fopen", 1, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(nullptr, winsim_fopen("nul", "w"));
+    FILE* pFile = winsim_fopen("nul", "w");
+    EXPECT_NE(nullptr, pFile);
+    if (pFile)
+        fclose(pFile);
+    EXPECT_EQ(2, winsim::CallCount("fopen"));
+}
+
+TEST_F(FaultTest, HooksRunJustBeforeTheirCall)
+{
+    int nRuns = 0;
+    winsim::OnCall("RegOpenKeyExA", 2,
+                   [&nRuns]
+                   {
+                       ++nRuns;
+                       Import("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Appears]\n");
+                   });
+    HKEY hKey = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Appears", 0, KEY_READ, &hKey));
+    EXPECT_EQ(0, nRuns);
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Appears", 0, KEY_READ, &hKey));
+    EXPECT_EQ(1, nRuns);
+    RegCloseKey(hKey);
+
+    // A hook may arm a fault for the very call it runs before.
+    winsim::OnCall("RegCloseKey", 1, [] { winsim::FailCall("RegCloseKey", 1, ERROR_BADKEY); });
+    EXPECT_EQ(ERROR_BADKEY, RegCloseKey(HKEY_LOCAL_MACHINE));
+}
+
+TEST_F(FaultTest, ClearAndResetForgetWhatWasArmed)
+{
+    winsim::FailCall("RegFlushKey", 1, ERROR_BADKEY);
+    winsim::ClearFaults();
+    EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_LOCAL_MACHINE));
+
+    Import("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Key]\n");
+    HKEY hKey = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Key", 0, KEY_READ, &hKey));
+    winsim::FailCall("RegFlushKey", 1, ERROR_BADKEY);
+    bool fHookRan = false;
+    winsim::OnCall("RegFlushKey", 1, [&fHookRan] { fHookRan = true; });
+    EXPECT_EQ(1, winsim::OpenKeyCount());
+
+    winsim::Reset();
+    EXPECT_EQ(0, winsim::OpenKeyCount());
+    EXPECT_EQ(0, winsim::CallCount("RegOpenKeyExA"));
+    EXPECT_FALSE(winsim::KeyExists("HKLM\\Key"));
+    EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_LOCAL_MACHINE));
+    EXPECT_FALSE(fHookRan);
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(hKey)) << "handles of the old machine are gone";
+}
+
+} // namespace
