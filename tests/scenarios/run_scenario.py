@@ -1,0 +1,540 @@
+#!/usr/bin/env python3
+"""Runs one scenario folder against the Morix and checks what it left behind.
+
+    run_scenario.py --target host --program build/host/qvzmrx14 \\
+        --component-recording R --component-noexport N --work DIR SCENARIO
+    run_scenario.py --target wine --arch win32 --wine-run scripts/wine-run \\
+        --prefix build/windows/wineprefix --launcher L --program P ... SCENARIO
+
+A scenario folder holds (see README.md, "Adding a scenario"):
+  machine.reg      the registry before the run (REGEDIT4)
+  cmdline          the argument text (absent: no arguments at all)
+  component        none | recording | noexport
+  env              NAME=VALUE lines; "NAME=" unsets
+  files            files and "dir" lines to create before the run
+  expect.log       the log's lines after the header
+  expect.logname   the log's file name (default qvzmorix00.log; "none": no log)
+  expect.reg       registry assertions after the run
+  expect.calls     the VendorUninstall calls, one printer name per line
+  hostonly         the scenario runs only against the host build
+
+Exit status 0 when every check holds, 1 when one fails, 77 when Wine cannot
+run on this machine (ctest counts the test as skipped).
+"""
+
+import argparse
+import calendar
+import difflib
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import regfile  # noqa: E402
+
+SKIP = 77
+RUN_TIMEOUT = 60
+WINE_TIMEOUT = 120
+
+LOG_PATTERN = re.compile(r"^qvzmorix.*\.log$", re.I)
+# The C runtime's ctime text: glibc pads the day with a blank ("Dec  8"), the
+# Windows runtime with a zero ("Dec 08").
+HEADER_PATTERN = re.compile(
+    r"^\*\*\*\* (Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+    r"(?: [1-9]|[0-3]\d) \d\d:\d\d:\d\d \d{4} - Logging Enabled \*\*\*\*$")
+LINE_NUMBER = re.compile(r"Line \d+")
+PATHNAME_PREFIX = "Morix Pathname = "
+
+
+class ScenarioError(Exception):
+    """The scenario folder itself is malformed."""
+
+
+# --- reading the scenario ----------------------------------------------------
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def read_lines(path):
+    """The file's lines as text (bytes 0-255 kept as they are), without the
+    line ends; a final newline does not make an extra empty line."""
+    text = read_bytes(path).decode("latin-1").replace("\r\n", "\n")
+    if text.endswith("\n"):
+        text = text[:-1]
+    return text.split("\n") if text else []
+
+
+class Scenario:
+    def __init__(self, folder):
+        self.folder = folder
+        self.name = os.path.basename(os.path.normpath(folder))
+
+        def path(name):
+            return os.path.join(folder, name)
+
+        def optional(name):
+            return path(name) if os.path.exists(path(name)) else None
+
+        if not os.path.exists(path("machine.reg")):
+            raise ScenarioError("%s: no machine.reg" % folder)
+        self.machine_text = regfile.read_text(path("machine.reg"))
+        self.machine_ops = regfile.parse_operations(self.machine_text, path("machine.reg"))
+
+        self.cmdline = None
+        if optional("cmdline"):
+            data = read_bytes(path("cmdline"))
+            if data.endswith(b"\r\n"):
+                data = data[:-2]
+            elif data.endswith(b"\n"):
+                data = data[:-1]
+            self.cmdline = data
+
+        self.component = "none"
+        if optional("component"):
+            lines = [l.strip() for l in read_lines(path("component")) if l.strip()]
+            self.component = lines[0] if lines else "none"
+        if self.component not in ("none", "recording", "noexport"):
+            raise ScenarioError("%s: component must be none, recording or noexport" % folder)
+
+        # Later lines win; TEMP and TMP default to C:\TEMP.
+        self.env = {"TEMP": "C:\\TEMP", "TMP": "C:\\TEMP"}
+        if optional("env"):
+            for line in read_lines(path("env")):
+                if not line.strip():
+                    continue
+                if "=" not in line:
+                    raise ScenarioError("%s/env: expected NAME=VALUE, found %r" % (folder, line))
+                name, value = line.split("=", 1)
+                self.env[name.strip()] = value  # "" means unset
+
+        self.dirs = []
+        self.files = []  # (windows path, access time or None)
+        if optional("files"):
+            for line in read_lines(path("files")):
+                line = line.strip()
+                if not line:
+                    continue
+                if line.lower().startswith("dir "):
+                    self.dirs.append(line[4:].strip())
+                    continue
+                stamp = None
+                m = re.match(r"^(.*\S)\s+(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)$", line)
+                if m:
+                    line = m.group(1)
+                    stamp = calendar.timegm(time.strptime(m.group(2), "%Y-%m-%dT%H:%M:%S"))
+                self.files.append((line, stamp))
+
+        if not os.path.exists(path("expect.log")):
+            raise ScenarioError("%s: no expect.log" % folder)
+        self.expect_log = read_lines(path("expect.log"))
+        self.expect_logname = "qvzmorix00.log"
+        if optional("expect.logname"):
+            lines = [l.strip() for l in read_lines(path("expect.logname")) if l.strip()]
+            self.expect_logname = lines[0] if lines else "none"
+        self.expect_reg = None
+        if optional("expect.reg"):
+            self.expect_reg = regfile.parse_operations(
+                regfile.read_text(path("expect.reg")), path("expect.reg"))
+        self.expect_calls = None
+        if optional("expect.calls"):
+            self.expect_calls = read_lines(path("expect.calls"))
+        elif self.component == "recording":
+            self.expect_calls = []
+        self.hostonly = os.path.exists(path("hostonly"))
+
+    def sets_windows_version(self):
+        return any(op[0] == "value" and op[1].lower() == "hkey_current_user\\software\\wine"
+                   and op[2].lower() == "version" for op in self.machine_ops)
+
+    def registry_text(self):
+        """machine.reg, plus the Windows version when it does not set one."""
+        text = self.machine_text.rstrip("\r\n") + "\n"
+        if not self.sets_windows_version():
+            text += '\n[HKEY_CURRENT_USER\\Software\\Wine]\n"Version"="winxp"\n'
+        return text
+
+    def temp_directory(self):
+        """Where the program puts its log: TEMP, else TMP, else C:\\TEMP."""
+        for name in ("TEMP", "TMP"):
+            if self.env.get(name):
+                return self.env[name]
+        return "C:\\TEMP"
+
+    def interesting_roots(self):
+        """Registry subtrees the scenario talks about, for the change listing:
+        the parent of every key its files name, and the keys the Morix owns."""
+        roots = {"hkey_local_machine\\software\\brenmoor", "hkey_current_user\\software\\brenmoor",
+                 "hkey_local_machine\\enum"}
+        for ops in (self.machine_ops, self.expect_reg or []):
+            for op in ops:
+                parts = op[1].split("\\")
+                if len(parts) > 2 and parts[1].lower() != "environment" and parts[-1].lower() != "wine":
+                    roots.add("\\".join(parts[:-1]).lower())
+        return sorted(r for r in roots if not any(r.startswith(o + "\\") for o in roots))
+
+
+# --- the machine's drive C: on disk -------------------------------------------
+
+
+def map_windows_path(root, windows_path):
+    """C:\\a\\b -> <root>/drive_c/a/b, matching existing names without regard
+    to letter case, as Windows and Wine do."""
+    m = re.match(r"^([A-Za-z]):(.*)$", windows_path)
+    if not m:
+        raise ScenarioError("not a drive path: %r" % windows_path)
+    host = os.path.join(root, "drive_" + m.group(1).lower())
+    for part in [p for p in m.group(2).split("\\") if p]:
+        candidate = os.path.join(host, part)
+        if not os.path.exists(candidate) and os.path.isdir(host):
+            for entry in os.listdir(host):
+                if entry.lower() == part.lower():
+                    candidate = os.path.join(host, entry)
+                    break
+        host = candidate
+    return host
+
+
+def find_logs(drive_root):
+    """{path: content hash} of every qvzmorix*.log below drive_root."""
+    found = {}
+    for dirpath, dirnames, filenames in os.walk(drive_root):
+        for name in filenames:
+            if LOG_PATTERN.match(name):
+                path = os.path.join(dirpath, name)
+                found[path] = hashlib.sha1(read_bytes(path)).hexdigest()
+    return found
+
+
+def prepare_drive(scenario, root, component_file):
+    for folder in ("windows/system32", "TEMP"):
+        os.makedirs(os.path.join(root, "drive_c", folder), exist_ok=True)
+    if component_file:
+        shutil.copyfile(component_file, os.path.join(root, "drive_c/windows/system32/qvzcon14.dll"))
+    for folder in scenario.dirs:
+        os.makedirs(map_windows_path(root, folder), exist_ok=True)
+    for windows_path, stamp in scenario.files:
+        host = map_windows_path(root, windows_path)
+        os.makedirs(os.path.dirname(host), exist_ok=True)
+        with open(host, "wb") as f:
+            f.write(b"\r\n**** Mon Jan  1 00:00:00 2001 - Logging Enabled ****\r\n\r\n")
+        if stamp is not None:
+            os.utime(host, (stamp, stamp))
+
+
+# --- running ------------------------------------------------------------------
+
+
+class Outcome:
+    def __init__(self):
+        self.exit_code = None
+        self.output = ""
+        self.registry = None
+        self.registry_before = None
+        self.calls = []
+        self.logs_before = {}
+        self.logs_after = {}
+        self.timings = []
+
+
+def run_host(scenario, args, work, finish):
+    outcome = Outcome()
+    machine = os.path.join(work, "machine")
+    shutil.rmtree(machine, ignore_errors=True)
+    os.makedirs(machine)
+    with open(os.path.join(machine, "registry.reg"), "wb") as f:
+        f.write(scenario.registry_text().encode("latin-1"))
+    component = {"recording": args.component_recording, "noexport": args.component_noexport}
+    prepare_drive(scenario, machine, component.get(scenario.component))
+    outcome.registry_before = regfile.load(os.path.join(machine, "registry.reg"))
+    outcome.logs_before = find_logs(os.path.join(machine, "drive_c"))
+
+    calls_file = os.path.join(work, "calls.txt")
+    env = {k: v for k, v in os.environ.items() if k not in ("TEMP", "TMP", "QVZCON_CALLS")}
+    for name, value in scenario.env.items():
+        if value:
+            env[name] = value
+        else:
+            env.pop(name, None)
+    env["WINSIM_MACHINE"] = machine
+    env["QVZCON_CALLS"] = calls_file
+
+    # The argument text reaches the program as one argument, blanks and all.
+    argv = [args.program] + ([scenario.cmdline] if scenario.cmdline is not None else [])
+    started = time.time()
+    try:
+        proc = subprocess.run(argv, env=env, cwd=work, capture_output=True, timeout=RUN_TIMEOUT)
+        outcome.exit_code = proc.returncode
+        outcome.output = (proc.stdout + proc.stderr).decode("latin-1")
+    except subprocess.TimeoutExpired:
+        outcome.output = "program did not finish within %d s" % RUN_TIMEOUT
+    outcome.timings.append(("run", time.time() - started))
+
+    outcome.registry = regfile.load(os.path.join(machine, "registry.reg"))
+    outcome.calls = read_lines(calls_file) if os.path.exists(calls_file) else []
+    outcome.drive_root = machine
+    outcome.logs_after = find_logs(os.path.join(machine, "drive_c"))
+    return finish(outcome)
+
+
+def unix_to_wine(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class WineSkip(Exception):
+    pass
+
+
+def wine(args, prefix, argv, timeout=WINE_TIMEOUT, check=True):
+    cmd = [args.wine_run, "--arch", args.arch, "--prefix", prefix] + argv
+    try:
+        proc = subprocess.run(cmd, capture_output=True, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        subprocess.run([args.wine_run, "--arch", args.arch, "--prefix", prefix, "--server", "-k"],
+                       capture_output=True, timeout=30)
+        raise ScenarioError("timed out after %d s: %s" % (timeout, " ".join(argv)))
+    if proc.returncode == SKIP:
+        raise WineSkip(proc.stderr.decode("latin-1"))
+    if check and proc.returncode != 0:
+        raise ScenarioError("%s failed (%d):\n%s" % (" ".join(argv), proc.returncode,
+                                                    (proc.stdout + proc.stderr).decode("latin-1")))
+    return proc
+
+
+def run_wine(scenario, args, work, finish):
+    outcome = Outcome()
+    base = os.path.abspath(args.prefix)
+    template = base + ".template"
+    wine(args, base, ["--init"], timeout=900)
+
+    # A fresh prefix per scenario, copied from the template nobody runs in.
+    prefix = os.path.join(work, "prefix")
+    shutil.rmtree(prefix, ignore_errors=True)
+    started = time.time()
+    subprocess.run(["cp", "-a", template, prefix], check=True)
+    outcome.timings.append(("copy prefix", time.time() - started))
+    try:
+        component = {"recording": args.component_recording, "noexport": args.component_noexport}
+        prepare_drive(scenario, prefix, component.get(scenario.component))
+
+        reg_file = os.path.join(work, "machine-import.reg")
+        with open(reg_file, "wb") as f:
+            f.write(scenario.registry_text().replace("\n", "\r\n").encode("latin-1"))
+        started = time.time()
+        wine(args, prefix, ["regedit", "/S", unix_to_wine(reg_file)])
+        outcome.timings.append(("import registry", time.time() - started))
+        outcome.logs_before = find_logs(os.path.join(prefix, "drive_c"))
+        outcome.registry_before = regfile.load_wine_prefix(base + ".template").apply(scenario.machine_ops)
+
+        # Wine builds TEMP and TMP from the prefix, not from our environment, and
+        # quotes arguments with blanks: the launcher sets the environment and
+        # starts the program with the command line exactly as written.
+        calls_file = os.path.join(work, "calls.txt")
+        if os.path.exists(calls_file):
+            os.remove(calls_file)
+        cmdline_file = os.path.join(work, "cmdline.txt")
+        program = unix_to_wine(args.program)
+        if " " in program:
+            program = '"%s"' % program
+        with open(cmdline_file, "wb") as f:
+            f.write(program.encode("latin-1"))
+            if scenario.cmdline is not None:
+                f.write(b" " + scenario.cmdline)
+        plan = []
+        for name, value in scenario.env.items():
+            plan.append("set %s=%s" % (name, value) if value else "unset %s" % name)
+        plan.append("set QVZCON_CALLS=%s" % unix_to_wine(calls_file))
+        plan.append("cmdfile %s" % unix_to_wine(cmdline_file))
+        plan_file = os.path.join(work, "plan.txt")
+        with open(plan_file, "wb") as f:
+            f.write(("\n".join(plan) + "\n").encode("latin-1"))
+
+        started = time.time()
+        proc = wine(args, prefix, [args.launcher, unix_to_wine(plan_file)], timeout=RUN_TIMEOUT, check=False)
+        outcome.exit_code = proc.returncode
+        outcome.output = (proc.stdout + proc.stderr).decode("latin-1")
+        outcome.timings.append(("run", time.time() - started))
+
+        # The wineserver writes the registry files when it exits.
+        started = time.time()
+        wine(args, prefix, ["--server", "-w"], timeout=60)
+        outcome.timings.append(("wineserver exit", time.time() - started))
+        outcome.registry = regfile.load_wine_prefix(prefix)
+        outcome.calls = read_lines(calls_file) if os.path.exists(calls_file) else []
+        outcome.logs_after = find_logs(os.path.join(prefix, "drive_c"))
+        outcome.drive_root = prefix
+        # Keep the logs for a look after the test; the prefix itself is large.
+        for path in outcome.logs_after:
+            if outcome.logs_before.get(path) != outcome.logs_after[path]:
+                shutil.copyfile(path, os.path.join(work, os.path.basename(path)))
+        return finish(outcome)
+    finally:
+        subprocess.run([args.wine_run, "--arch", args.arch, "--prefix", prefix, "--server", "-k"],
+                       capture_output=True, timeout=60)
+        shutil.rmtree(prefix, ignore_errors=True)
+
+
+# --- checking -----------------------------------------------------------------
+
+
+def split_log(raw, crlf):
+    """The log's lines, and a complaint about its line ends (or None)."""
+    problem = None
+    if crlf:
+        if re.search(rb"(?<!\r)\n", raw) or re.search(rb"\r(?!\n)", raw):
+            problem = "every line must end in CR LF"
+        text = raw.decode("latin-1").replace("\r\n", "\n")
+    else:
+        if b"\r" in raw:
+            problem = "lines must end in LF alone on the host"
+        text = raw.decode("latin-1")
+    if text and not text.endswith("\n"):
+        problem = problem or "the last line has no line end"
+    elif text:
+        text = text[:-1]
+    return (text.split("\n") if text else []), problem
+
+
+def normalise(line):
+    return LINE_NUMBER.sub("Line N", line)
+
+
+def compare_log_body(expected, actual, program_suffix):
+    """Unified diff of the log lines after the header ([] when they agree)."""
+    expected = [normalise(l) for l in expected]
+    shown = []
+    for line in (normalise(l) for l in actual):
+        if line.startswith(PATHNAME_PREFIX) and line.endswith(program_suffix):
+            line = PATHNAME_PREFIX + "*"
+        shown.append(line)
+    if shown == expected:
+        return []
+    return list(difflib.unified_diff(expected, shown, "expect.log", "log", lineterm="", n=3))
+
+
+def check_log(scenario, outcome, target, problems):
+    crlf = target == "wine"
+    temp_dir = map_windows_path(outcome.drive_root, scenario.temp_directory())
+    new_or_changed = sorted(p for p, h in outcome.logs_after.items() if outcome.logs_before.get(p) != h)
+
+    if scenario.expect_logname.lower() == "none":
+        for path in new_or_changed:
+            problems.append("no log expected, but %s was written" % path)
+        return
+    expected_path = os.path.join(temp_dir, scenario.expect_logname)
+    for path in new_or_changed:
+        if os.path.normpath(path) != os.path.normpath(expected_path):
+            problems.append("unexpected log written: %s" % os.path.relpath(path, outcome.drive_root))
+    if not os.path.exists(expected_path):
+        found = ", ".join(os.path.relpath(p, outcome.drive_root) for p in new_or_changed) or "none"
+        problems.append("no log %s in %s (logs written: %s)" % (
+            scenario.expect_logname, scenario.temp_directory(), found))
+        return
+    raw = read_bytes(expected_path)
+    if expected_path not in new_or_changed:
+        problems.append("the log %s was not written in this run" % scenario.expect_logname)
+
+    lines, line_end_problem = split_log(raw, crlf)
+    if line_end_problem:
+        problems.append("log: " + line_end_problem)
+    header = lines[:3]
+    if len(header) < 3 or header[0] != "" or not HEADER_PATTERN.match(header[1]) or header[2] != "":
+        problems.append("log header: expected an empty line, '**** <ctime> - Logging Enabled ****' "
+                        "and an empty line, found:\n    " + "\n    ".join(repr(l) for l in header))
+    diff = compare_log_body(scenario.expect_log, lines[3:], "qvzmrx14.exe" if crlf else "qvzmrx14")
+    if diff:
+        problems.append("log lines differ (- expected, + actual):\n" + "\n".join(diff))
+
+
+def registry_changes(scenario, outcome):
+    parts = []
+    for root in scenario.interesting_roots():
+        changes = regfile.diff(outcome.registry_before.subtree(root), outcome.registry.subtree(root))
+        if changes:
+            parts.append(changes)
+    return "\n".join(parts)
+
+
+def check(scenario, outcome, target):
+    problems = []
+    if outcome.exit_code != 0:
+        problems.append("exit code %s, expected 0" % outcome.exit_code)
+    check_log(scenario, outcome, target, problems)
+    if scenario.expect_reg is not None:
+        for failure in regfile.check_expectations(outcome.registry, scenario.expect_reg):
+            problems.append("registry: " + failure)
+    if scenario.expect_calls is not None and outcome.calls != scenario.expect_calls:
+        diff = difflib.unified_diff(scenario.expect_calls, outcome.calls, "expect.calls", "calls", lineterm="")
+        problems.append("VendorUninstall calls differ (- expected, + actual):\n" + "\n".join(diff))
+    elif scenario.expect_calls is None and outcome.calls:
+        problems.append("VendorUninstall was called, but the scenario expects no component: %s" % outcome.calls)
+    return problems
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description="Runs one Morix scenario.")
+    parser.add_argument("--target", choices=["host", "wine"], required=True)
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--component-recording", required=True)
+    parser.add_argument("--component-noexport", required=True)
+    parser.add_argument("--work", required=True, help="folder for this scenario's files")
+    parser.add_argument("--arch", default="win32")
+    parser.add_argument("--wine-run")
+    parser.add_argument("--prefix", help="the build's Wine prefix (its .template is copied)")
+    parser.add_argument("--launcher")
+    parser.add_argument("scenario")
+    args = parser.parse_args(argv)
+
+    try:
+        scenario = Scenario(args.scenario)
+    except (ScenarioError, regfile.RegError) as e:
+        print("scenario %s is malformed: %s" % (args.scenario, e))
+        return 1
+    if scenario.hostonly and args.target != "host":
+        print("scenario %s runs on the host only" % scenario.name)
+        return SKIP
+
+    work = os.path.abspath(args.work)
+    os.makedirs(work, exist_ok=True)
+    started = time.time()
+
+    def finish(outcome):
+        # Runs while the machine still exists (a Wine prefix goes afterwards).
+        problems = check(scenario, outcome, args.target)
+        changes = registry_changes(scenario, outcome) if problems else ""
+        return outcome, problems, changes
+
+    try:
+        run = run_host if args.target == "host" else run_wine
+        outcome, problems, changes = run(scenario, args, work, finish)
+    except WineSkip as e:
+        print(str(e).strip())
+        return SKIP
+    except (ScenarioError, regfile.RegError) as e:
+        print("scenario %s could not run: %s" % (scenario.name, e))
+        return 1
+
+    timing = ", ".join("%s %.1f s" % t for t in outcome.timings)
+    print("scenario %s (%s): %s in %.1f s (%s)" % (
+        scenario.name, args.target, "FAILED" if problems else "passed", time.time() - started, timing))
+    if problems:
+        for problem in problems:
+            print("* " + problem)
+        print("--- registry changes in the scenario's keys ---")
+        print(changes.strip() or "(none)")
+        if outcome.output.strip():
+            print("--- program output ---")
+            print(outcome.output.rstrip())
+        print("(files kept in %s)" % work)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
