@@ -1,0 +1,424 @@
+#include "qvzvesk_log.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <ctime>
+#include <new>
+
+namespace
+{
+const std::string::size_type npos = std::string::npos;
+}
+
+CLogFile::CLogFile()
+    : m_dwLevel(0), m_dwFlags(0), m_dwOpenFlags(0), m_fEnabled(false), m_pFile(nullptr)
+{
+}
+
+CLogFile::~CLogFile()
+{
+    Close();
+}
+
+bool CLogFile::Open(const std::string& sFileName, DWORD dwLevel, DWORD dwFlags)
+{
+    Close();
+    if (sFileName.empty())
+    {
+        return false;
+    }
+    m_sFileName = sFileName;
+    m_dwLevel = dwLevel;
+    m_dwFlags = dwFlags;
+    m_dwOpenFlags = dwFlags;
+    return WriteHeader();
+}
+
+void CLogFile::Close()
+{
+    if (m_pFile != nullptr)
+    {
+        fclose(m_pFile);
+        m_pFile = nullptr;
+    }
+    m_sFileName.clear();
+    m_sOpenFileName.clear();
+    m_dwLevel = 0;
+    m_dwFlags = 0;
+    m_dwOpenFlags = 0;
+    m_fEnabled = false;
+}
+
+bool CLogFile::LogMessage(DWORD dwLevel, const char* pszFormat, ...)
+{
+    if (!m_fEnabled || dwLevel > m_dwLevel || pszFormat == nullptr)
+    {
+        return false;
+    }
+    std::string sLine;
+    if (m_dwFlags & LOG_FLAG_TIMESTAMP)
+    {
+        sLine = "[" + GetTimestamp() + "]: ";
+    }
+    va_list vaArgs;
+    va_start(vaArgs, pszFormat);
+    sLine += FormatV(pszFormat, vaArgs);
+    va_end(vaArgs);
+    return WriteLine(sLine);
+}
+
+bool CLogFile::LogError(DWORD dwLevel, const char* pszSourceFile, int nLine, const char* pszFormat,
+                        ...)
+{
+    if (!m_fEnabled || dwLevel > m_dwLevel || pszSourceFile == nullptr || pszFormat == nullptr)
+    {
+        return false;
+    }
+    std::string sText = "[";
+    if (m_dwFlags & LOG_FLAG_TIMESTAMP)
+    {
+        sText += GetTimestamp() + ", ";
+    }
+    sText += (m_dwFlags & LOG_FLAG_FULL_SOURCE_PATH) ? std::string(pszSourceFile)
+                                                     : FileNamePart(pszSourceFile);
+    sText += ", Line " + Format("%d", nLine) + "]: ";
+    va_list vaArgs;
+    va_start(vaArgs, pszFormat);
+    sText += FormatV(pszFormat, vaArgs);
+    va_end(vaArgs);
+    return WriteLine(sText);
+}
+
+bool CLogFile::WriteHeader()
+{
+    if (m_fEnabled)
+    {
+        return true;
+    }
+    // The header carries the timestamp whatever the flags say: it is the one
+    // place a reader learns when the run happened.
+    if (WriteLine("\n**** " + GetTimestamp() + " - Logging Enabled ****\n"))
+    {
+        m_fEnabled = true;
+    }
+    return m_fEnabled;
+}
+
+bool CLogFile::WriteLine(const std::string& sText)
+{
+    if (sText.empty())
+    {
+        return false;
+    }
+
+    if (((m_dwFlags ^ m_dwOpenFlags) & LOG_FLAG_NUMBERED) != 0 || m_sFileName != m_sOpenFileName)
+    {
+        if (m_pFile != nullptr)
+        {
+            fclose(m_pFile);
+            m_pFile = nullptr;
+        }
+        m_dwOpenFlags = m_dwFlags;
+    }
+
+    if (m_pFile == nullptr)
+    {
+        // Once the directory and the number are settled, a file that cannot be
+        // created still counts as handled: the next line then tries the next
+        // number instead of giving up on the log.
+        bool fResult = false;
+        if (!(m_dwFlags & LOG_FLAG_NO_TEMP_DIR))
+        {
+            std::string sDirectory;
+            fResult = GetTempDirectory(&sDirectory);
+            if (!fResult)
+            {
+                return false;
+            }
+            m_sFileName = sDirectory + FileNamePart(m_sFileName);
+        }
+        if (m_dwFlags & LOG_FLAG_NUMBERED)
+        {
+            int nNumber = 0;
+            fResult = ChooseFileNumber(&nNumber);
+            if (!fResult)
+            {
+                return false;
+            }
+            m_sFileName = DirectoryPart(m_sFileName) + BaseNameWithoutNumber(m_sFileName) +
+                          Format("%2.2d", nNumber) + ExtensionPart(m_sFileName);
+        }
+        if (m_sFileName.empty())
+        {
+            return fResult;
+        }
+        m_sOpenFileName = m_sFileName;
+        m_pFile = fopen(m_sFileName.c_str(), (m_dwFlags & LOG_FLAG_APPEND) ? "a" : "w");
+        if (m_pFile == nullptr)
+        {
+            return fResult;
+        }
+        if (fprintf(m_pFile, "%s\n", sText.c_str()) < 0)
+        {
+            return fResult;
+        }
+        fflush(m_pFile);
+        return true;
+    }
+
+    if (fprintf(m_pFile, "%s\n", sText.c_str()) < 0)
+    {
+        return false;
+    }
+    fflush(m_pFile);
+    return true;
+}
+
+std::string CLogFile::Format(const char* pszFormat, ...)
+{
+    va_list vaArgs;
+    va_start(vaArgs, pszFormat);
+    std::string sText = FormatV(pszFormat, vaArgs);
+    va_end(vaArgs);
+    return sText;
+}
+
+std::string CLogFile::FormatV(const char* pszFormat, va_list vaArgs)
+{
+    if (pszFormat == nullptr)
+    {
+        return std::string();
+    }
+    // Measure the expansion by printing it to the null device, then format
+    // into a buffer of exactly that size: no line is ever cut short.
+    FILE* pNull = fopen("nul", "w");
+    if (pNull == nullptr)
+    {
+        return std::string();
+    }
+    std::string sText;
+    va_list vaCount;
+    va_copy(vaCount, vaArgs);
+    int nCount = vfprintf(pNull, pszFormat, vaCount);
+    va_end(vaCount);
+    char* pszBuffer = nullptr;
+    if (nCount != -1)
+    {
+        pszBuffer = new (std::nothrow) char[static_cast<std::size_t>(nCount) + 1];
+        if (pszBuffer != nullptr)
+        {
+            va_list vaPrint;
+            va_copy(vaPrint, vaArgs);
+            vsprintf(pszBuffer, pszFormat, vaPrint);
+            va_end(vaPrint);
+            sText = pszBuffer;
+        }
+    }
+    fclose(pNull);
+    delete[] pszBuffer;
+    return sText;
+}
+
+std::string CLogFile::GetTimestamp()
+{
+    std::string sTimestamp = "Unknown";
+    time_t tNow = time(nullptr);
+    if (tNow != static_cast<time_t>(-1))
+    {
+        const char* pszTime = ctime(&tNow);
+        if (pszTime != nullptr)
+        {
+            sTimestamp = pszTime;
+            std::string::size_type iNewline = sTimestamp.find('\n');
+            if (iNewline != npos)
+            {
+                sTimestamp.erase(iNewline);
+            }
+        }
+    }
+    return sTimestamp;
+}
+
+bool CLogFile::GetTempDirectory(std::string* psDirectory)
+{
+    const char* pszTemp = getenv("TEMP");
+    std::string sCandidate = pszTemp != nullptr ? pszTemp : "";
+    if (sCandidate.empty())
+    {
+        const char* pszTmp = getenv("TMP");
+        sCandidate = pszTmp != nullptr ? pszTmp : "";
+    }
+    if (sCandidate.empty())
+    {
+        char szWindows[MAX_PATH] = {0};
+        if (GetWindowsDirectoryA(szWindows, MAX_PATH) == 0)
+        {
+            return false;
+        }
+        sCandidate = std::string(szWindows).substr(0, 3) + "TEMP";
+    }
+    if (!PathExists(sCandidate))
+    {
+        if (!CreateDirectoryA(sCandidate.c_str(), nullptr))
+        {
+            return false;
+        }
+    }
+    if (!PathExists(sCandidate))
+    {
+        return false;
+    }
+    if (getenv("TMP") == nullptr)
+    {
+        if (!SetEnvironmentVariableA("TMP", sCandidate.c_str()))
+        {
+            return false;
+        }
+    }
+    if (sCandidate[sCandidate.length() - 1] != '\\')
+    {
+        sCandidate += '\\';
+    }
+    *psDirectory = sCandidate;
+    return true;
+}
+
+bool CLogFile::PathExists(const std::string& sPath)
+{
+    if (sPath.empty())
+    {
+        return false;
+    }
+    WIN32_FIND_DATAA tFindData;
+    HANDLE hFind = FindFirstFileA(sPath.c_str(), &tFindData);
+    if (hFind == INVALID_HANDLE_VALUE)
+    {
+        return false;
+    }
+    FindClose(hFind);
+    return true;
+}
+
+bool CLogFile::ChooseFileNumber(int* pnNumber) const
+{
+    if (m_sFileName.empty())
+    {
+        return false;
+    }
+    std::string sNumber = NumberPart(m_sFileName);
+    if (!sNumber.empty())
+    {
+        // A name that already carries a number moves on to the next one
+        // without a scan: this is how a file that could not be created is
+        // retried under a new name.
+        *pnNumber = (atoi(sNumber.c_str()) + 1) % 100;
+        return true;
+    }
+    std::string sBaseName = BaseNameWithoutNumber(m_sFileName);
+    if (sBaseName.empty())
+    {
+        return false;
+    }
+    std::string sDirectory = DirectoryPart(m_sFileName);
+    std::string sExtension = ExtensionPart(m_sFileName);
+
+    FILETIME ftEarliest;
+    ftEarliest.dwHighDateTime = 0x7FFFFFFF;
+    ftEarliest.dwLowDateTime = 0xFFFFFFFF;
+    int nEarliest = 0;
+    for (int i = 0; i < 100; ++i)
+    {
+        std::string sCandidate = sDirectory + sBaseName + Format("%2.2d", i) + sExtension;
+        HANDLE hFile =
+            CreateFileA(sCandidate.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (hFile == INVALID_HANDLE_VALUE)
+        {
+            *pnNumber = i;
+            return true;
+        }
+        FILETIME ftAccess;
+        BOOL fHaveTime = GetFileTime(hFile, nullptr, &ftAccess, nullptr);
+        CloseHandle(hFile);
+        if (fHaveTime && CompareFileTime(&ftAccess, &ftEarliest) < 0)
+        {
+            ftEarliest = ftAccess;
+            nEarliest = i;
+        }
+    }
+    // All hundred exist: reuse the least recently accessed one.
+    *pnNumber = nEarliest;
+    return true;
+}
+
+std::string CLogFile::FileNamePart(const std::string& sPath)
+{
+    std::string::size_type iSlash = sPath.rfind('\\');
+    if (iSlash == npos || iSlash + 1 == sPath.length())
+    {
+        return sPath;
+    }
+    return sPath.substr(iSlash + 1);
+}
+
+std::string CLogFile::DirectoryPart(const std::string& sPath)
+{
+    std::string::size_type iSlash = sPath.rfind('\\');
+    if (iSlash == npos)
+    {
+        return std::string();
+    }
+    return sPath.substr(0, iSlash + 1);
+}
+
+std::string CLogFile::BaseNamePart(const std::string& sPath)
+{
+    std::string sFileName = FileNamePart(sPath);
+    std::string::size_type iDot = sFileName.rfind('.');
+    if (iDot == npos)
+    {
+        return sFileName;
+    }
+    return sFileName.substr(0, iDot);
+}
+
+std::string CLogFile::ExtensionPart(const std::string& sPath)
+{
+    std::string sFileName = FileNamePart(sPath);
+    std::string::size_type iDot = sFileName.rfind('.');
+    if (iDot == npos)
+    {
+        return std::string();
+    }
+    std::string sExtension = sFileName.substr(iDot);
+    if (sExtension.length() < 2)
+    {
+        return std::string();
+    }
+    return sExtension;
+}
+
+std::string CLogFile::NumberPart(const std::string& sPath)
+{
+    std::string sBaseName = BaseNamePart(sPath);
+    std::string::size_type nLength = sBaseName.length();
+    if (nLength >= 2 && isdigit(static_cast<unsigned char>(sBaseName[nLength - 2])) &&
+        isdigit(static_cast<unsigned char>(sBaseName[nLength - 1])))
+    {
+        return sBaseName.substr(nLength - 2);
+    }
+    return std::string();
+}
+
+std::string CLogFile::BaseNameWithoutNumber(const std::string& sPath)
+{
+    std::string sBaseName = BaseNamePart(sPath);
+    if (NumberPart(sPath).empty())
+    {
+        return sBaseName;
+    }
+    if (sBaseName.length() > 2)
+    {
+        return sBaseName.substr(0, sBaseName.length() - 2);
+    }
+    return std::string();
+}
