@@ -1,10 +1,11 @@
 # Cross build of the 32-bit Windows executable with MinGW-w64.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-# The "posix" thread model: GoogleTest needs std::mutex, which the "win32"
-# model of this GCC lacks. Linked statically, it adds no DLL to the program.
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+# The "win32" thread model: the "posix" one links winpthreads into the
+# program, which then needs kernel32 functions of Windows Vista. GoogleTest gets
+# the std::mutex it needs from gtest-win32-threads.h (see tests/CMakeLists.txt).
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

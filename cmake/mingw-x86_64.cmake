@@ -6,10 +6,11 @@
 # implementation of the Win32 API that we did not write.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-# The "posix" thread model: GoogleTest needs std::mutex, which the "win32"
-# model of this GCC lacks. Linked statically, it adds no DLL to the program.
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+# The "win32" thread model: the "posix" one links winpthreads into the
+# program, which then needs kernel32 functions of Windows Vista. GoogleTest gets
+# the std::mutex it needs from gtest-win32-threads.h (see tests/CMakeLists.txt).
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

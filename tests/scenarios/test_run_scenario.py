@@ -100,6 +100,11 @@ class LogChecks(unittest.TestCase):
         self.assertEqual((lines, problem), (["", "a", "b"], None))
         self.assertIsNotNone(rs.split_log(b"\r\na\nb\r\n", crlf=True)[1])
         self.assertIsNotNone(rs.split_log(b"a\r\n", crlf=False)[1])
+        # The host may write either, but one way throughout.
+        self.assertEqual(rs.split_log(b"\r\na\r\n", crlf=None), (["", "a"], None))
+        self.assertEqual(rs.split_log(b"\na\n", crlf=None), (["", "a"], None))
+        self.assertIsNotNone(rs.split_log(b"\r\na\n", crlf=None)[1])
+        self.assertIsNotNone(rs.split_log(b"a\r\r\n", crlf=None)[1])
         self.assertIsNotNone(rs.split_log(b"a\nb", crlf=False)[1])
         self.assertEqual(rs.split_log(b"\na\n\n", crlf=False), (["", "a", ""], None))
 
