@@ -256,6 +256,8 @@ def run_host(scenario, args, work, finish):
     outcome.logs_before = find_logs(os.path.join(machine, "drive_c"))
 
     calls_file = os.path.join(work, "calls.txt")
+    if os.path.exists(calls_file):
+        os.remove(calls_file)
     env = {k: v for k, v in os.environ.items() if k not in ("TEMP", "TMP", "QVZCON_CALLS")}
     for name, value in scenario.env.items():
         if value:
