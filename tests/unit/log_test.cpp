@@ -424,6 +424,41 @@ TEST_F(LogTest, FileThatCannotBeCreatedMovesTheNextLineOn)
     }
 }
 
+TEST_F(LogTest, OptionBits)
+{
+    const std::string sStamp = "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} "
+                               "[0-9]{4}";
+    CLogFile log;
+    ASSERT_TRUE(log.Open("stamped.log", 0,
+                         LOG_FLAG_NUMBERED | LOG_FLAG_TIMESTAMP | LOG_FLAG_FULL_SOURCE_PATH));
+    EXPECT_TRUE(log.LogMessage(0, "%s", ""));
+    EXPECT_TRUE(log.LogMessage(0, "text"));
+    EXPECT_TRUE(log.LogError(0, "..\\src\\m.cpp", 5, "Error --> %s", "x"));
+    log.Close();
+    EXPECT_TRUE(std::regex_match(ReadHostFile(Host("C:\\TEMP\\stamped00.log")),
+                                 std::regex(kHeaderPattern + ("\\[" + sStamp + "\\]: \r\n\\[" +
+                                                              sStamp + "\\]: text\r\n\\[" + sStamp +
+                                                              ", \\.\\.\\\\src\\\\m\\.cpp, Line "
+                                                              "5\\]: Error --> x\r\n"))))
+        << ReadHostFile(Host("C:\\TEMP\\stamped00.log"));
+
+    // A fixed name outside the temp directory: truncated, or appended to.
+    MakeHostDirectory(Host("C:\\LOGS"));
+    for (DWORD dwFlags : {0, 0, int(LOG_FLAG_APPEND), int(LOG_FLAG_APPEND)})
+    {
+        ASSERT_TRUE(log.Open("C:\\LOGS\\fixed.log", 0, LOG_FLAG_NO_TEMP_DIR | dwFlags));
+        EXPECT_TRUE(log.LogMessage(0, "run"));
+    }
+    ASSERT_TRUE(log.Open("C:\\LOGS\\numbered.log", 0, LOG_FLAG_NO_TEMP_DIR | LOG_FLAG_NUMBERED));
+    log.Close();
+    Lines vsLines = morix_test::SplitLogLines(ReadHostFile(Host("C:\\LOGS\\fixed.log")));
+    ASSERT_EQ(12u, vsLines.size());
+    for (size_t i : {3u, 7u, 11u})
+        EXPECT_EQ("run", vsLines[i]);
+    EXPECT_TRUE(HasHeaderOnly(ReadHostFile(Host("C:\\LOGS\\numbered00.log"))));
+    EXPECT_FALSE(HostPathExists(Host("C:\\TEMP\\fixed.log")));
+}
+
 TEST_F(LogTest, OpenAgainStartsANewNumberedFile)
 {
     CLogFile log;

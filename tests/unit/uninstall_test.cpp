@@ -1,5 +1,7 @@
 // The uninstall under faults: the printer list changing between the two
 // spooler calls, and a USB device key that cannot be deleted.
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "morix_test_util.h"
@@ -118,6 +120,77 @@ TEST_F(UninstallTest, UsbKeyThatCannotBeDeletedEndsTheSearch)
                           "registrycleanup", &sText));
     EXPECT_EQ("false", sText);
     EXPECT_EQ(0, winsim::OpenKeyCount());
+}
+
+// ComponentUninstall with the recording test component in the system
+// directory: it appends each printer name it is called with to QVZCON_CALLS.
+class ComponentTest : public UninstallTest
+{
+protected:
+    void SetUp() override
+    {
+        UninstallTest::SetUp();
+        m_sCalls = winsim::DriveRoot() + "/calls.txt";
+        setenv("QVZCON_CALLS", m_sCalls.c_str(), 1);
+        Import(PrinterText("Annex", "Other Model") + PrinterText("Hall", "Model 12 Series") +
+               PrinterText("Lab", "MODEL 12") + PrinterText("Office", "Model 12"));
+    }
+    void TearDown() override
+    {
+        unsetenv("QVZCON_CALLS");
+        UninstallTest::TearDown();
+    }
+    static void InstallLibrary(const char* pszBuilt)
+    {
+        std::filesystem::copy_file(pszBuilt,
+                                   winsim::MapPath("C:\\WINDOWS\\SYSTEM32") + "/qvzcon14.dll");
+    }
+    std::string Calls() const { return morix_test::ReadHostFile(m_sCalls); }
+
+    std::string m_sCalls;
+};
+
+TEST_F(ComponentTest, EveryPrinterOfTheDriverInSpoolerOrder)
+{
+    InstallLibrary(QVZCON_RECORDING);
+    EXPECT_TRUE(ComponentUninstall("model 12"));
+    EXPECT_EQ("Lab\nOffice\n", Calls());
+    EXPECT_EQ(Lines({"ComponentUninstall (model 12) Succeeded"}), LogLines());
+    EXPECT_EQ(1, winsim::CallCount("LoadLibraryA"));
+    EXPECT_EQ(1, winsim::CallCount("FreeLibrary"));
+}
+
+TEST_F(ComponentTest, NoLibraryOrNoExportIsNoFailure)
+{
+    EXPECT_TRUE(ComponentUninstall("Model 12"));
+    EXPECT_EQ(0, winsim::CallCount("LoadLibraryA"));
+    InstallLibrary(QVZCON_NOEXPORT);
+    EXPECT_TRUE(ComponentUninstall("Model 12"));
+    EXPECT_EQ("", Calls());
+    EXPECT_EQ(Lines({"ComponentUninstall (Model 12) Succeeded",
+                     "ComponentUninstall (Model 12) Succeeded"}),
+              LogLines());
+    EXPECT_EQ(1, winsim::CallCount("FreeLibrary"));
+}
+
+TEST_F(ComponentTest, FailuresStillFreeTheLibrary)
+{
+    InstallLibrary(QVZCON_RECORDING);
+    Import(std::string("[-") + kPrinters + "]");
+    EXPECT_FALSE(ComponentUninstall("Model 12"));
+    EXPECT_FALSE(ComponentUninstall(""));
+    winsim::FailCall("GetSystemDirectoryA", 1, ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_FALSE(ComponentUninstall("Model 12"));
+    EXPECT_EQ(Lines({Report(kUninstall, "cbNeeded == 0"), "ComponentUninstall (Model 12) Failed",
+                     Report(kUninstall, "sDriverName.empty()"), "ComponentUninstall (NULL) Failed",
+                     Report(morix_test::kUtils, "GetSystemDirectory( szBuffer, _MAX_PATH ) == 0"),
+                     Report(kUninstall, "GetSystemPath( &sCompCfgPathname ) == false"),
+                     "ComponentUninstall (Model 12) Failed"}),
+              LogLines());
+    EXPECT_EQ("", Calls());
+    EXPECT_EQ(1, winsim::CallCount("LoadLibraryA"));
+    EXPECT_EQ(1, winsim::CallCount("FreeLibrary"));
+    EXPECT_EQ(1, winsim::CallCount("EnumPrintersA"));
 }
 
 } // namespace
