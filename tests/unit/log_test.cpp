@@ -203,6 +203,7 @@ TEST_F(LogTest, ConfiguredNamesAndTheirNumbers)
         {"C:\\elsewhere\\dir\\app.log", "C:\\TEMP\\app00.log", true},
         {"noext", "C:\\TEMP\\noext00", true},
         {"lonedot.", "C:\\TEMP\\lonedot00", true},
+        {"12.log", "C:\\TEMP\\13.log", false},
     };
     for (const auto& c : aCases)
     {
@@ -215,6 +216,11 @@ TEST_F(LogTest, ConfiguredNamesAndTheirNumbers)
         EXPECT_EQ(c.fScan, winsim::CallCount("CreateFileA") > nProbesBefore);
         EXPECT_TRUE(HasHeaderOnly(ReadHostFile(Host(c.pszResolved))));
     }
+    // Nothing but a number, or nothing at all, before the extension.
+    CLogFile log;
+    EXPECT_FALSE(log.Open(".log", 0, LOG_FLAG_NUMBERED));
+    EXPECT_FALSE(log.LogMessage(0, "line"));
+    EXPECT_FALSE(HostPathExists(Host("C:\\TEMP\\00.log")));
     EXPECT_FALSE(HostPathExists(Host("C:\\TEMP\\lonedot.00")));
     EXPECT_FALSE(HostPathExists(Host("C:\\TEMP\\lonedot00.")));
 }

@@ -279,6 +279,13 @@ TEST_F(RegistryValueTest, WritesCreateMissingKeysAndStoreExactBytes)
     EXPECT_TRUE(RegSetDwordValue("A\\B\\C", "Big", 0x89ABCDEF, true, HKEY_LOCAL_MACHINE));
     EXPECT_TRUE(RegSetStringValue("X\\Y", "registrycleanup", "false", true, HKEY_CURRENT_USER));
     EXPECT_TRUE(RegSetStringValue("X\\Y", "registrycleanup", "again", true, HKEY_CURRENT_USER));
+    // The flush is best effort.
+    const int nFlushes = winsim::CallCount("RegFlushKey");
+    winsim::FailCall("RegFlushKey", 1, ERROR_ACCESS_DENIED);
+    winsim::FailCall("RegFlushKey", 2, ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(RegSetDwordValue("A\\B\\C", "Flushed", 2, true, HKEY_LOCAL_MACHINE));
+    EXPECT_TRUE(RegSetStringValue("A\\B\\C", "FlushedText", "t", true, HKEY_LOCAL_MACHINE));
+    EXPECT_EQ(2, winsim::CallCount("RegFlushKey") - nFlushes);
     EXPECT_EQ(Lines(), LogLines());
 
     DWORD dwType = 0;
