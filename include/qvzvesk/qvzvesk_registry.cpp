@@ -96,68 +96,62 @@ bool RegGetStringValue(const CQvCiString& sPath, const CQvCiString& sValueName,
     return fResult;
 }
 
-// Opens or creates the key for writing; shared by the two setters.
-static LONG CreateKeyForWrite(HKEY hkRoot, const CQvCiString& sPath, HKEY* phRegKey)
+// The common work of the setters once their own checks have passed: open or
+// create the key (every missing key along the path too), write the value,
+// flush and close. *plResult receives the status of the last platform call.
+static bool WriteValue(HKEY hkRoot, const CQvCiString& sPath, const CQvCiString& sValueName,
+                       DWORD dwType, const BYTE* pbData, DWORD cbData, LONG* plResult)
 {
+    HKEY hRegKey = 0;
     LONG lResult = RegCreateKeyExA(hkRoot, sPath.c_str(), 0, 0, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                                   0, phRegKey, 0);
+                                   0, &hRegKey, 0);
+    *plResult = lResult;
     if (lResult != ERROR_SUCCESS)
     {
-        *phRegKey = 0;
+        REPORT_FAILURE("lResult != ERROR_SUCCESS");
+        return false;
     }
-    return lResult;
+    lResult = RegSetValueExA(hRegKey, sValueName.c_str(), 0, dwType, pbData, cbData);
+    *plResult = lResult;
+    if (lResult != ERROR_SUCCESS)
+    {
+        REPORT_FAILURE("lResult != ERROR_SUCCESS");
+        RegCloseKey(hRegKey);
+        return false;
+    }
+    RegFlushKey(hRegKey);
+    RegCloseKey(hRegKey);
+    return true;
 }
 
 bool RegSetStringValue(const CQvCiString& sPath, const CQvCiString& sValueName,
                        const CQvCiString& sValueData, bool fLogFailure, HKEY hkRoot)
 {
-    LONG lResult = ERROR_SUCCESS;
-    HKEY hRegKey = 0;
-    bool fResult = false;
-    do
+    if (sPath.empty())
     {
-        if (sPath.empty())
-        {
-            REPORT_FAILURE("sPath.empty()");
-            break;
-        }
-        if (sValueName.empty())
-        {
-            REPORT_FAILURE("sValueName.empty()");
-            break;
-        }
-        if (sValueData.empty())
-        {
-            REPORT_FAILURE("sValueData.empty()");
-            break;
-        }
-        if (hkRoot == 0)
-        {
-            REPORT_FAILURE("hkRoot == 0");
-            break;
-        }
-        lResult = CreateKeyForWrite(hkRoot, sPath, &hRegKey);
-        if (lResult != ERROR_SUCCESS)
-        {
-            REPORT_FAILURE("lResult != ERROR_SUCCESS");
-            break;
-        }
-        lResult = RegSetValueExA(hRegKey, sValueName.c_str(), 0, REG_SZ,
-                                 reinterpret_cast<const BYTE*>(sValueData.c_str()),
-                                 static_cast<DWORD>(sValueData.length() + 1));
-        if (lResult != ERROR_SUCCESS)
-        {
-            REPORT_FAILURE("lResult != ERROR_SUCCESS");
-            break;
-        }
-        RegFlushKey(hRegKey);
-        fResult = true;
-    } while (false);
-
-    if (hRegKey != 0)
-    {
-        RegCloseKey(hRegKey);
+        REPORT_FAILURE("sPath.empty()");
+        return false;
     }
+    if (sValueName.empty())
+    {
+        REPORT_FAILURE("sValueName.empty()");
+        return false;
+    }
+    if (sValueData.empty())
+    {
+        REPORT_FAILURE("sValueData.empty()");
+        return false;
+    }
+    if (hkRoot == 0)
+    {
+        REPORT_FAILURE("hkRoot == 0");
+        return false;
+    }
+    // The terminating NUL is stored with the text.
+    LONG lResult = ERROR_SUCCESS;
+    bool fResult = WriteValue(hkRoot, sPath, sValueName, REG_SZ,
+                              reinterpret_cast<const BYTE*>(sValueData.c_str()),
+                              static_cast<DWORD>(sValueData.length() + 1), &lResult);
     if (fLogFailure && lResult != ERROR_SUCCESS)
     {
         g_LogFile.LogMessage(0, "RegSetStringValue (%s, %s, %s) Failed, lResult = %d",
@@ -170,47 +164,24 @@ bool RegSetStringValue(const CQvCiString& sPath, const CQvCiString& sValueName,
 bool RegSetDwordValue(const CQvCiString& sPath, const CQvCiString& sValueName, DWORD dwValueData,
                       bool fLogFailure, HKEY hkRoot)
 {
-    LONG lResult = ERROR_SUCCESS;
-    HKEY hRegKey = 0;
-    bool fResult = false;
-    do
+    if (sPath.empty())
     {
-        if (sPath.empty())
-        {
-            REPORT_FAILURE("sPath.empty()");
-            break;
-        }
-        if (sValueName.empty())
-        {
-            REPORT_FAILURE("sValueName.empty()");
-            break;
-        }
-        if (hkRoot == 0)
-        {
-            REPORT_FAILURE("hkRoot == 0");
-            break;
-        }
-        lResult = CreateKeyForWrite(hkRoot, sPath, &hRegKey);
-        if (lResult != ERROR_SUCCESS)
-        {
-            REPORT_FAILURE("lResult != ERROR_SUCCESS");
-            break;
-        }
-        lResult = RegSetValueExA(hRegKey, sValueName.c_str(), 0, REG_DWORD,
-                                 reinterpret_cast<const BYTE*>(&dwValueData), sizeof(DWORD));
-        if (lResult != ERROR_SUCCESS)
-        {
-            REPORT_FAILURE("lResult != ERROR_SUCCESS");
-            break;
-        }
-        RegFlushKey(hRegKey);
-        fResult = true;
-    } while (false);
-
-    if (hRegKey != 0)
-    {
-        RegCloseKey(hRegKey);
+        REPORT_FAILURE("sPath.empty()");
+        return false;
     }
+    if (sValueName.empty())
+    {
+        REPORT_FAILURE("sValueName.empty()");
+        return false;
+    }
+    if (hkRoot == 0)
+    {
+        REPORT_FAILURE("hkRoot == 0");
+        return false;
+    }
+    LONG lResult = ERROR_SUCCESS;
+    bool fResult = WriteValue(hkRoot, sPath, sValueName, REG_DWORD,
+                              reinterpret_cast<const BYTE*>(&dwValueData), sizeof(DWORD), &lResult);
     if (fLogFailure && lResult != ERROR_SUCCESS)
     {
         g_LogFile.LogMessage(0, "RegSetDwordValue (%s, %s, 0x%.8x) Failed, lResult = %d",
