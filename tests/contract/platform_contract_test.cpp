@@ -1,0 +1,194 @@
+// The registry and spooler behaviour the program relies on. The same source
+// runs on the host stand-in and under Wine, so the stand-in cannot drift from
+// a real Win32 implementation unnoticed. The machine is an NT one here (the
+// stand-in's default, and Wine's); the 9x deletion rule is shown by the
+// Windows 98 uninstall scenarios.
+#include <windows.h>
+#include <winspool.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace
+{
+const char s_szTestKey[] = "Software\\MorixContractTest";
+
+class PlatformContract : public ::testing::Test
+{
+protected:
+    void SetUp() override { DeleteTree(HKEY_CURRENT_USER, s_szTestKey); }
+    void TearDown() override { DeleteTree(HKEY_CURRENT_USER, s_szTestKey); }
+
+    static void DeleteTree(HKEY hkParent, const std::string& sPath)
+    {
+        HKEY hKey = 0;
+        if (RegOpenKeyExA(hkParent, sPath.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS)
+        {
+            return;
+        }
+        char szName[MAX_PATH + 1];
+        while (RegEnumKeyA(hKey, 0, szName, sizeof(szName)) == ERROR_SUCCESS)
+        {
+            DeleteTree(hKey, szName);
+        }
+        RegCloseKey(hKey);
+        RegDeleteKeyA(hkParent, sPath.c_str());
+    }
+
+    static HKEY Create(const std::string& sPath)
+    {
+        HKEY hKey = 0;
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExA(HKEY_CURRENT_USER, sPath.c_str(), 0, 0, REG_OPTION_NON_VOLATILE,
+                                  KEY_ALL_ACCESS, 0, &hKey, 0));
+        return hKey;
+    }
+};
+
+TEST_F(PlatformContract, KeysAreCreatedAlongThePathAndOpenedWithoutRegardToCase)
+{
+    const std::string sDeep = std::string(s_szTestKey) + "\\One\\Two\\Three";
+    HKEY hMissing = 0;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExA(HKEY_CURRENT_USER, sDeep.c_str(), 0, KEY_READ, &hMissing));
+
+    RegCloseKey(Create(sDeep));
+    HKEY hKey = 0;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\morixcontracttest\\ONE\\two\\THREE", 0,
+                            KEY_READ, &hKey));
+    RegCloseKey(hKey);
+}
+
+TEST_F(PlatformContract, SubkeysEnumerateInSortedOrderAndSeeDeletionsAtOnce)
+{
+    HKEY hKey = Create(s_szTestKey);
+    for (const char* pszName : {"delta", "Bravo", "alpha", "Charlie"})
+    {
+        HKEY hChild = 0;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(hKey, pszName, 0, 0, REG_OPTION_NON_VOLATILE,
+                                                 KEY_ALL_ACCESS, 0, &hChild, 0));
+        RegCloseKey(hChild);
+    }
+    DWORD nSubkeys = 0;
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(hKey, 0, 0, 0, &nSubkeys, 0, 0, 0, 0, 0, 0, 0));
+    EXPECT_EQ(4u, nSubkeys);
+
+    auto Names = [hKey]()
+    {
+        std::vector<std::string> asNames;
+        char szName[MAX_PATH + 1];
+        DWORD i = 0;
+        LONG lResult;
+        while ((lResult = RegEnumKeyA(hKey, i++, szName, sizeof(szName))) == ERROR_SUCCESS)
+        {
+            asNames.push_back(szName);
+        }
+        EXPECT_EQ(ERROR_NO_MORE_ITEMS, lResult);
+        return asNames;
+    };
+    EXPECT_EQ((std::vector<std::string>{"alpha", "Bravo", "Charlie", "delta"}), Names());
+
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(hKey, "bravo"));
+    EXPECT_EQ((std::vector<std::string>{"alpha", "Charlie", "delta"}), Names());
+    RegCloseKey(hKey);
+}
+
+TEST_F(PlatformContract, ValueQueriesReportTypeSizeAndShortBuffers)
+{
+    HKEY hKey = Create(s_szTestKey);
+    const char szText[] = "Model 12";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(hKey, "Text", 0, REG_SZ,
+                                            reinterpret_cast<const BYTE*>(szText), sizeof(szText)));
+    DWORD dwValue = 0x12345678;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(hKey, "Number", 0, REG_DWORD,
+                                            reinterpret_cast<const BYTE*>(&dwValue), 4));
+
+    DWORD dwType = 0xdeadbeef;
+    DWORD cbData = 0xdeadbeef;
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(hKey, "TEXT", 0, &dwType, 0, &cbData));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), dwType);
+    EXPECT_EQ(sizeof(szText), cbData);
+
+    BYTE abSmall[4];
+    memset(abSmall, 0xbd, sizeof(abSmall));
+    cbData = sizeof(abSmall);
+    EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(hKey, "Text", 0, 0, abSmall, &cbData));
+    EXPECT_EQ(sizeof(szText), cbData);
+
+    BYTE abData[64];
+    cbData = sizeof(abData);
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(hKey, "number", 0, &dwType, abData, &cbData));
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), dwType);
+    EXPECT_EQ(4u, cbData);
+    EXPECT_EQ(0, memcmp(abData, &dwValue, 4));
+
+    cbData = sizeof(abData);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(hKey, "Missing", 0, &dwType, 0, &cbData));
+
+    DWORD nValues = 0;
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(hKey, 0, 0, 0, 0, 0, 0, &nValues, 0, 0, 0, 0));
+    EXPECT_EQ(2u, nValues);
+    RegCloseKey(hKey);
+}
+
+TEST_F(PlatformContract, NtRefusesToDeleteAKeyThatHasSubkeys)
+{
+    HKEY hKey = Create(std::string(s_szTestKey) + "\\Parent\\Child");
+    RegCloseKey(hKey);
+    hKey = Create(s_szTestKey);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(hKey, "Parent"));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(hKey, "Parent\\Child"));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(hKey, "Parent"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(hKey, "Parent"));
+    RegCloseKey(hKey);
+}
+
+TEST_F(PlatformContract, AClosedHandleIsRefused)
+{
+    HKEY hKey = Create(s_szTestKey);
+    ASSERT_EQ(ERROR_SUCCESS, RegCloseKey(hKey));
+    DWORD nSubkeys = 0;
+    EXPECT_EQ(ERROR_INVALID_HANDLE,
+              RegQueryInfoKeyA(hKey, 0, 0, 0, &nSubkeys, 0, 0, 0, 0, 0, 0, 0));
+}
+
+TEST(SpoolerContract, PortsComeInTwoCallsWithStringsInTheSameBuffer)
+{
+    DWORD cbNeeded = 0;
+    DWORD nPorts = 0xdeadbeef;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(EnumPortsA(0, 2, 0, 0, &cbNeeded, &nPorts));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+    ASSERT_GT(cbNeeded, sizeof(PORT_INFO_2A));
+
+    std::vector<BYTE> abBuffer(cbNeeded, 0xbd);
+    ASSERT_TRUE(EnumPortsA(0, 2, abBuffer.data(), cbNeeded, &cbNeeded, &nPorts));
+    ASSERT_GE(nPorts, 1u);
+    const BYTE* pbBegin = abBuffer.data();
+    const BYTE* pbEnd = pbBegin + abBuffer.size();
+    const PORT_INFO_2A* ptPorts = reinterpret_cast<const PORT_INFO_2A*>(pbBegin);
+    bool fLpt1 = false;
+    for (DWORD i = 0; i < nPorts; ++i)
+    {
+        const BYTE* pbName = reinterpret_cast<const BYTE*>(ptPorts[i].pPortName);
+        ASSERT_TRUE(pbName >= pbBegin + nPorts * sizeof(PORT_INFO_2A) && pbName < pbEnd);
+        fLpt1 = fLpt1 || strcmp(ptPorts[i].pPortName, "LPT1:") == 0;
+    }
+    EXPECT_TRUE(fLpt1);
+}
+
+TEST(SystemContract, VersionRecordOfTheClassicSizeIsFilled)
+{
+    OSVERSIONINFOA tVersion;
+    memset(&tVersion, 0, sizeof(tVersion));
+    tVersion.dwOSVersionInfoSize = sizeof(tVersion);
+    ASSERT_EQ(148u, sizeof(tVersion));
+    ASSERT_NE(0, GetVersionExA(&tVersion));
+    EXPECT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_NT), tVersion.dwPlatformId);
+    EXPECT_GE(tVersion.dwMajorVersion, 4u);
+}
+} // namespace
