@@ -4,7 +4,7 @@
 __declspec(dllimport) unsigned long long __stdcall GetTickCount64(void);
 __declspec(dllimport) unsigned long __stdcall GetTickCount(void);
 __declspec(dllimport) void __stdcall ExitProcess(unsigned int uExitCode);
-extern long(__stdcall *pfnInterlockedCompareExchange)(volatile long *, long, long) __asm__(
+extern long(__stdcall* pfnInterlockedCompareExchange)(volatile long*, long, long) __asm__(
     "__imp__InterlockedCompareExchange@12");
 
 void WinMainCRTStartup(void)
