@@ -11,6 +11,8 @@
 
 #include <cstdlib>
 
+#include "morix_command_line.h"
+
 extern "C"
 {
 #if defined(MORIX_RUNTIME_CRTDLL)
@@ -77,32 +79,6 @@ void RunExitHandlers()
     }
 }
 
-// The command line after the program's own path and the blanks behind it,
-// scanned exactly as the MinGW start-up scanned it: the path ends at the
-// first blank or control character outside double quotes. Characters compare
-// as signed, so a byte of 0x80 and above also ends an unquoted path and is
-// skipped as a blank.
-char* CommandLineTail(char* pszCommandLine)
-{
-    const char chSpace = ' ';
-    const char chQuote = '"';
-    bool fInQuotes = false;
-    signed char* psz = reinterpret_cast<signed char*>(pszCommandLine);
-    while (*psz > chSpace || (*psz != 0 && fInQuotes))
-    {
-        if (*psz == chQuote)
-        {
-            fInQuotes = !fInQuotes;
-        }
-        ++psz;
-    }
-    while (*psz != 0 && *psz <= chSpace)
-    {
-        ++psz;
-    }
-    return reinterpret_cast<char*>(psz);
-}
-
 } // namespace
 
 extern "C" int __cdecl atexit(PFN_STATIC pfnHandler)
@@ -136,7 +112,7 @@ extern "C" __attribute__((force_align_arg_pointer)) void WinMainCRTStartup(void)
     char* pszCmdLine = GetCommandLineA();
     if (pszCmdLine != 0)
     {
-        pszCmdLine = CommandLineTail(pszCmdLine);
+        pszCmdLine = SkipProgramPath(pszCmdLine);
     }
     STARTUPINFOA startupInfo;
     ZeroMemory(&startupInfo, sizeof(startupInfo));
