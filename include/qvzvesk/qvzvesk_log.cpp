@@ -8,7 +8,38 @@
 namespace
 {
 const std::string::size_type npos = std::string::npos;
+
+// The log formats with the C runtime DLL's own printf. MinGW's C++ library
+// turns the plain names into MinGW's printf, so on Windows the DLL's functions
+// are called by the names MinGW gives them.
+#if defined(_WIN32)
+int RuntimeVfprintf(FILE* pFile, const char* pszFormat, va_list vaArgs)
+{
+    return __ms_vfprintf(pFile, pszFormat, vaArgs);
 }
+int RuntimeVsprintf(char* pszBuffer, const char* pszFormat, va_list vaArgs)
+{
+    return __ms_vsprintf(pszBuffer, pszFormat, vaArgs);
+}
+int RuntimeWriteLine(FILE* pFile, const char* pszText)
+{
+    return __ms_fprintf(pFile, "%s\n", pszText);
+}
+#else
+int RuntimeVfprintf(FILE* pFile, const char* pszFormat, va_list vaArgs)
+{
+    return vfprintf(pFile, pszFormat, vaArgs);
+}
+int RuntimeVsprintf(char* pszBuffer, const char* pszFormat, va_list vaArgs)
+{
+    return vsprintf(pszBuffer, pszFormat, vaArgs);
+}
+int RuntimeWriteLine(FILE* pFile, const char* pszText)
+{
+    return fprintf(pFile, "%s\n", pszText);
+}
+#endif
+} // namespace
 
 CLogFile::CLogFile()
     : m_dwLevel(0), m_dwFlags(0), m_dwOpenFlags(0), m_fEnabled(false), m_pFile(nullptr)
@@ -158,7 +189,7 @@ bool CLogFile::WriteLine(const std::string& sText)
         {
             return fResult;
         }
-        if (fprintf(m_pFile, "%s\n", sText.c_str()) < 0)
+        if (RuntimeWriteLine(m_pFile, sText.c_str()) < 0)
         {
             return fResult;
         }
@@ -166,7 +197,7 @@ bool CLogFile::WriteLine(const std::string& sText)
         return true;
     }
 
-    if (fprintf(m_pFile, "%s\n", sText.c_str()) < 0)
+    if (RuntimeWriteLine(m_pFile, sText.c_str()) < 0)
     {
         return false;
     }
@@ -199,7 +230,7 @@ std::string CLogFile::FormatV(const char* pszFormat, va_list vaArgs)
     std::string sText;
     va_list vaCount;
     va_copy(vaCount, vaArgs);
-    int nCount = vfprintf(pNull, pszFormat, vaCount);
+    int nCount = RuntimeVfprintf(pNull, pszFormat, vaCount);
     va_end(vaCount);
     char* pszBuffer = nullptr;
     if (nCount != -1)
@@ -209,7 +240,7 @@ std::string CLogFile::FormatV(const char* pszFormat, va_list vaArgs)
         {
             va_list vaPrint;
             va_copy(vaPrint, vaArgs);
-            vsprintf(pszBuffer, pszFormat, vaPrint);
+            RuntimeVsprintf(pszBuffer, pszFormat, vaPrint);
             va_end(vaPrint);
             sText = pszBuffer;
         }
