@@ -213,6 +213,8 @@ def find_logs(drive_root):
 
 
 def prepare_drive(scenario, root, component_file):
+    """Creates the scenario's folders and files; their access times come later
+    (set_access_times), once nothing reads them any more."""
     for folder in ("windows/system32", "TEMP"):
         os.makedirs(os.path.join(root, "drive_c", folder), exist_ok=True)
     if component_file:
@@ -224,8 +226,15 @@ def prepare_drive(scenario, root, component_file):
         os.makedirs(os.path.dirname(host), exist_ok=True)
         with open(host, "wb") as f:
             f.write(b"\r\n**** Mon Jan  1 00:00:00 2001 - Logging Enabled ****\r\n\r\n")
+
+
+def set_access_times(scenario, root):
+    """The files' last-access (and write) times. Call it after the last read
+    before the run: on a relatime mount reading a file whose access time is
+    older than its write time resets its access time to now."""
+    for windows_path, stamp in scenario.files:
         if stamp is not None:
-            os.utime(host, (stamp, stamp))
+            os.utime(map_windows_path(root, windows_path), (stamp, stamp))
 
 
 # --- running ------------------------------------------------------------------
@@ -254,6 +263,7 @@ def run_host(scenario, args, work, finish):
     prepare_drive(scenario, machine, component.get(scenario.component))
     outcome.registry_before = regfile.load(os.path.join(machine, "registry.reg"))
     outcome.logs_before = find_logs(os.path.join(machine, "drive_c"))
+    set_access_times(scenario, machine)
 
     calls_file = os.path.join(work, "calls.txt")
     if os.path.exists(calls_file):
@@ -332,6 +342,7 @@ def run_wine(scenario, args, work, finish):
         wine(args, prefix, ["regedit", "/S", unix_to_wine(reg_file)])
         outcome.timings.append(("import registry", time.time() - started))
         outcome.logs_before = find_logs(os.path.join(prefix, "drive_c"))
+        set_access_times(scenario, prefix)
         outcome.registry_before = regfile.load_wine_prefix(base + ".template").apply(scenario.machine_ops)
 
         # Wine builds TEMP and TMP from the prefix, not from our environment, and
