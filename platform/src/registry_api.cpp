@@ -20,10 +20,10 @@ struct KeyHandle
 };
 
 // Handles are never reused, so a stale handle is always recognised as bad.
-// The table is never destroyed: static destructors may still close keys.
+// The table outlives static destructors: they may still close keys.
 std::map<uintptr_t, KeyHandle>& KeyHandles()
 {
-    static auto* pHandles = new std::map<uintptr_t, KeyHandle>;
+    static auto* pHandles = winsim::detail::KeptUntilExit(new std::map<uintptr_t, KeyHandle>);
     return *pHandles;
 }
 uintptr_t g_idNextKeyHandle = 1;

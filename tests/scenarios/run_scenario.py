@@ -3,6 +3,7 @@
 
     run_scenario.py --target host --program build/host/qvzmrx14 \\
         --component-recording R --component-noexport N --work DIR SCENARIO
+    run_scenario.py --target host --valgrind /usr/bin/valgrind ... SCENARIO
     run_scenario.py --target wine --arch win32 --wine-run scripts/wine-run \\
         --prefix build/windows/wineprefix --launcher L --program P ... SCENARIO
 
@@ -38,6 +39,7 @@ import regfile  # noqa: E402
 
 SKIP = 77
 RUN_TIMEOUT = 60
+VALGRIND_FOUND = 99  # exit code of a run in which valgrind found an error or leak
 WINE_TIMEOUT = 120
 
 LOG_PATTERN = re.compile(r"^qvzmorix.*\.log$", re.I)
@@ -250,6 +252,7 @@ class Outcome:
         self.logs_before = {}
         self.logs_after = {}
         self.timings = []
+        self.valgrind = False
 
 
 def run_host(scenario, args, work, finish):
@@ -279,6 +282,12 @@ def run_host(scenario, args, work, finish):
 
     # The argument text reaches the program as one argument, blanks and all.
     argv = [args.program] + ([scenario.cmdline] if scenario.cmdline is not None else [])
+    if args.valgrind:
+        # Every error and every leak, even memory still reachable at exit,
+        # fails the run with its own exit code.
+        argv = [args.valgrind, "--quiet", "--error-exitcode=%d" % VALGRIND_FOUND, "--leak-check=full",
+                "--show-leak-kinds=all", "--errors-for-leak-kinds=all"] + argv
+    outcome.valgrind = bool(args.valgrind)
     started = time.time()
     try:
         proc = subprocess.run(argv, env=env, cwd=work, capture_output=True, timeout=RUN_TIMEOUT)
@@ -485,7 +494,9 @@ def registry_changes(scenario, outcome):
 
 def check(scenario, outcome, target):
     problems = []
-    if outcome.exit_code != 0:
+    if outcome.exit_code == VALGRIND_FOUND and outcome.valgrind:
+        problems.append("valgrind found memory errors or leaks (see the program output)")
+    elif outcome.exit_code != 0:
         problems.append("exit code %s, expected 0" % outcome.exit_code)
     check_log(scenario, outcome, target, problems)
     if scenario.expect_reg is not None:
@@ -510,6 +521,7 @@ def main(argv=None):
     parser.add_argument("--wine-run")
     parser.add_argument("--prefix", help="the build's Wine prefix (its .template is copied)")
     parser.add_argument("--launcher")
+    parser.add_argument("--valgrind", help="host: run the program under this valgrind, memcheck")
     parser.add_argument("scenario")
     args = parser.parse_args(argv)
 
