@@ -35,7 +35,7 @@ struct FaultTable
 
 FaultTable& Table()
 {
-    static FaultTable* pTable = new FaultTable;
+    static FaultTable* pTable = winsim::detail::KeptUntilExit(new FaultTable);
     return *pTable;
 }
 

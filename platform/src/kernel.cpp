@@ -32,7 +32,7 @@ struct OpenFile
 
 std::map<int, OpenFile>& OpenFiles()
 {
-    static auto* pFiles = new std::map<int, OpenFile>;
+    static auto* pFiles = winsim::detail::KeptUntilExit(new std::map<int, OpenFile>);
     return *pFiles;
 }
 int g_iNextOpenFile = 0;
@@ -65,7 +65,7 @@ struct KernelObject
 
 std::map<uintptr_t, KernelObject>& KernelObjects()
 {
-    static auto* pObjects = new std::map<uintptr_t, KernelObject>;
+    static auto* pObjects = winsim::detail::KeptUntilExit(new std::map<uintptr_t, KernelObject>);
     return *pObjects;
 }
 uintptr_t g_idNextObject = 1;

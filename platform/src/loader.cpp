@@ -15,7 +15,7 @@ namespace
 // module handle from anything else.
 std::map<void*, int>& Modules()
 {
-    static auto* pModules = new std::map<void*, int>;
+    static auto* pModules = winsim::detail::KeptUntilExit(new std::map<void*, int>);
     return *pModules;
 }
 

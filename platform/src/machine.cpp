@@ -21,11 +21,32 @@ namespace detail
 namespace
 {
 
-// Never destroyed: the program's own static destructors may still log (and so
+struct LastingState
+{
+    void (*pfnRelease)(void*);
+    void* pvState;
+};
+
+// Plain static storage: nothing here has a destructor of its own.
+LastingState g_atLasting[16];
+int g_nLasting = 0;
+
+// An ELF finaliser of the executable runs after every C++ static destructor
+// and every atexit handler.
+__attribute__((destructor)) void ReleaseLastingState()
+{
+    while (g_nLasting > 0)
+    {
+        --g_nLasting;
+        g_atLasting[g_nLasting].pfnRelease(g_atLasting[g_nLasting].pvState);
+    }
+}
+
+// Outlives the program's own static destructors: they may still log (and so
 // reach the platform) after main returns.
 Machine& TheMachine()
 {
-    static Machine* pMachine = new Machine;
+    static Machine* pMachine = KeptUntilExit(new Machine);
     return *pMachine;
 }
 
@@ -153,6 +174,13 @@ void UseEmptyMachine()
 }
 
 } // namespace
+
+void ReleaseAtExit(void (*pfnRelease)(void*), void* pvState)
+{
+    // A handful of singletons, each registered once.
+    if (g_nLasting < static_cast<int>(sizeof g_atLasting / sizeof g_atLasting[0]))
+        g_atLasting[g_nLasting++] = LastingState{pfnRelease, pvState};
+}
 
 Machine& CurrentMachine()
 {

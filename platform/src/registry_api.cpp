@@ -20,10 +20,10 @@ struct KeyHandle
 };
 
 // Handles are never reused, so a stale handle is always recognised as bad.
-// The table is never destroyed: static destructors may still close keys.
+// The table outlives static destructors: they may still close keys.
 std::map<uintptr_t, KeyHandle>& KeyHandles()
 {
-    static auto* pHandles = new std::map<uintptr_t, KeyHandle>;
+    static auto* pHandles = winsim::detail::KeptUntilExit(new std::map<uintptr_t, KeyHandle>);
     return *pHandles;
 }
 uintptr_t g_idNextKeyHandle = 1;
@@ -367,13 +367,14 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 LONG RegCloseKey(HKEY hKey)
 {
     LONG lStatus = ERROR_SUCCESS;
-    if (FaultReturns("RegCloseKey", &lStatus))
-        return lStatus;
+    bool fFails = FaultReturns("RegCloseKey", &lStatus);
     if (IsPredefined(hKey))
-        return ERROR_SUCCESS;
+        return lStatus;
+    // The kernel drops the handle before any status comes back: even a close
+    // that reports a failure leaves nothing open for the caller to close again.
     auto it = KeyHandles().find(reinterpret_cast<uintptr_t>(hKey));
     if (it == KeyHandles().end())
-        return ERROR_INVALID_HANDLE;
+        return fFails ? lStatus : ERROR_INVALID_HANDLE;
     KeyHandles().erase(it);
-    return ERROR_SUCCESS;
+    return lStatus;
 }

@@ -175,5 +175,16 @@ void SetLastErrorValue(DWORD dwError);
 FILETIME FileTimeFromUnix(long long llSeconds, long lNanoseconds);
 DWORD ErrorFromErrno(int nErrno);
 
+// The platform's state outlives every static destructor of the program (they
+// may still reach the platform after main returns) and is released only after
+// them, as the process finishes, so a leak checker finds nothing left.
+void ReleaseAtExit(void (*pfnRelease)(void*), void* pvState);
+
+template <typename T> T* KeptUntilExit(T* pState)
+{
+    ReleaseAtExit([](void* pvState) { delete static_cast<T*>(pvState); }, pState);
+    return pState;
+}
+
 } // namespace detail
 } // namespace winsim

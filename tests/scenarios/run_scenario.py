@@ -3,6 +3,7 @@
 
     run_scenario.py --target host --program build/host/qvzmrx14 \\
         --component-recording R --component-noexport N --work DIR SCENARIO
+    run_scenario.py --target host --valgrind /usr/bin/valgrind ... SCENARIO
     run_scenario.py --target wine --arch win32 --wine-run scripts/wine-run \\
         --prefix build/windows/wineprefix --launcher L --program P ... SCENARIO
 
@@ -38,6 +39,7 @@ import regfile  # noqa: E402
 
 SKIP = 77
 RUN_TIMEOUT = 60
+VALGRIND_FOUND = 99  # exit code of a run in which valgrind found an error or leak
 WINE_TIMEOUT = 120
 
 LOG_PATTERN = re.compile(r"^qvzmorix.*\.log$", re.I)
@@ -213,6 +215,8 @@ def find_logs(drive_root):
 
 
 def prepare_drive(scenario, root, component_file):
+    """Creates the scenario's folders and files; their access times come later
+    (set_access_times), once nothing reads them any more."""
     for folder in ("windows/system32", "TEMP"):
         os.makedirs(os.path.join(root, "drive_c", folder), exist_ok=True)
     if component_file:
@@ -224,8 +228,15 @@ def prepare_drive(scenario, root, component_file):
         os.makedirs(os.path.dirname(host), exist_ok=True)
         with open(host, "wb") as f:
             f.write(b"\r\n**** Mon Jan  1 00:00:00 2001 - Logging Enabled ****\r\n\r\n")
+
+
+def set_access_times(scenario, root):
+    """The files' last-access (and write) times. Call it after the last read
+    before the run: on a relatime mount reading a file whose access time is
+    older than its write time resets its access time to now."""
+    for windows_path, stamp in scenario.files:
         if stamp is not None:
-            os.utime(host, (stamp, stamp))
+            os.utime(map_windows_path(root, windows_path), (stamp, stamp))
 
 
 # --- running ------------------------------------------------------------------
@@ -241,6 +252,7 @@ class Outcome:
         self.logs_before = {}
         self.logs_after = {}
         self.timings = []
+        self.valgrind = False
 
 
 def run_host(scenario, args, work, finish):
@@ -254,6 +266,7 @@ def run_host(scenario, args, work, finish):
     prepare_drive(scenario, machine, component.get(scenario.component))
     outcome.registry_before = regfile.load(os.path.join(machine, "registry.reg"))
     outcome.logs_before = find_logs(os.path.join(machine, "drive_c"))
+    set_access_times(scenario, machine)
 
     calls_file = os.path.join(work, "calls.txt")
     if os.path.exists(calls_file):
@@ -269,6 +282,12 @@ def run_host(scenario, args, work, finish):
 
     # The argument text reaches the program as one argument, blanks and all.
     argv = [args.program] + ([scenario.cmdline] if scenario.cmdline is not None else [])
+    if args.valgrind:
+        # Every error and every leak, even memory still reachable at exit,
+        # fails the run with its own exit code.
+        argv = [args.valgrind, "--quiet", "--error-exitcode=%d" % VALGRIND_FOUND, "--leak-check=full",
+                "--show-leak-kinds=all", "--errors-for-leak-kinds=all"] + argv
+    outcome.valgrind = bool(args.valgrind)
     started = time.time()
     try:
         proc = subprocess.run(argv, env=env, cwd=work, capture_output=True, timeout=RUN_TIMEOUT)
@@ -332,6 +351,7 @@ def run_wine(scenario, args, work, finish):
         wine(args, prefix, ["regedit", "/S", unix_to_wine(reg_file)])
         outcome.timings.append(("import registry", time.time() - started))
         outcome.logs_before = find_logs(os.path.join(prefix, "drive_c"))
+        set_access_times(scenario, prefix)
         outcome.registry_before = regfile.load_wine_prefix(base + ".template").apply(scenario.machine_ops)
 
         # Wine builds TEMP and TMP from the prefix, not from our environment, and
@@ -474,7 +494,9 @@ def registry_changes(scenario, outcome):
 
 def check(scenario, outcome, target):
     problems = []
-    if outcome.exit_code != 0:
+    if outcome.exit_code == VALGRIND_FOUND and outcome.valgrind:
+        problems.append("valgrind found memory errors or leaks (see the program output)")
+    elif outcome.exit_code != 0:
         problems.append("exit code %s, expected 0" % outcome.exit_code)
     check_log(scenario, outcome, target, problems)
     if scenario.expect_reg is not None:
@@ -499,6 +521,7 @@ def main(argv=None):
     parser.add_argument("--wine-run")
     parser.add_argument("--prefix", help="the build's Wine prefix (its .template is copied)")
     parser.add_argument("--launcher")
+    parser.add_argument("--valgrind", help="host: run the program under this valgrind, memcheck")
     parser.add_argument("scenario")
     args = parser.parse_args(argv)
 

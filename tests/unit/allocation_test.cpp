@@ -29,7 +29,7 @@ void FailNextArrays(std::size_t cbSize, int nCount = 1)
 
 } // namespace
 
-void* operator new[](std::size_t cbSize, const std::nothrow_t& tag) noexcept
+void* operator new[](std::size_t cbSize, const std::nothrow_t&) noexcept
 {
     if (g_nFailuresLeft > 0 && cbSize == g_cbFailing)
     {
@@ -37,8 +37,17 @@ void* operator new[](std::size_t cbSize, const std::nothrow_t& tag) noexcept
         ++g_nFailed;
         return nullptr;
     }
-    // The scalar form allocates what the default array delete releases.
-    return ::operator new(cbSize, tag);
+    // The program frees these with delete[]: the block has to come from the
+    // (throwing) array form, or the allocator sees a scalar block released as
+    // an array.
+    try
+    {
+        return ::operator new[](cbSize);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return nullptr;
+    }
 }
 
 namespace

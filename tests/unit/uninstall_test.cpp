@@ -49,7 +49,7 @@ TEST_F(UninstallTest, PrinterListChangingBetweenTheSpoolerCalls)
         Import(PrinterText("Office", "Model 12") + PrinterText("Lab", "Other Model"));
         const bool fAdd = c.fAdd;
         winsim::OnCall("EnumPrintersA", 2,
-                       [this, fAdd]
+                       [fAdd]
                        {
                            if (fAdd)
                                Import(PrinterText("Hall", "Model 12"));

@@ -34,6 +34,13 @@ TEST_F(FaultTest, TheNthCallFailsWithTheGivenStatusOnce)
     EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY,
               RegSetValueExA(HKEY_LOCAL_MACHINE, "V", 0, REG_BINARY, abData, 1));
     EXPECT_FALSE(winsim::GetValue("HKLM", "V", nullptr, nullptr));
+
+    // A close that reports a failure has still closed the handle.
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Key", 0, KEY_READ, &hKey));
+    winsim::FailCall("RegCloseKey", 1, ERROR_BADKEY);
+    EXPECT_EQ(ERROR_BADKEY, RegCloseKey(hKey));
+    EXPECT_EQ(0, winsim::OpenKeyCount());
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(hKey));
 }
 
 TEST_F(FaultTest, OtherCallsReportTheStatusThroughTheLastError)
