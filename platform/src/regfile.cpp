@@ -1,11 +1,16 @@
-// REGEDIT4 text: the reader that machine files and tests feed the registry
-// with, and the writer that saves it. A file is parsed completely before any
-// of it is applied, so a bad line never leaves a half-loaded registry.
+// Registry text: the reader that machine files, tests and the preview feed the
+// registry with, and the REGEDIT4 writer that saves it. The reader takes the
+// text in blocks of any size and hands each item on at once, so a whole
+// machine's export loads without a second copy of it in memory. Loading into
+// a fresh registry (or reading once to check, then again to apply) keeps a bad
+// file from leaving a half-loaded registry.
 #include "winsim_internal.h"
 
 #include <winsim.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace winsim
 {
@@ -15,14 +20,17 @@ namespace detail
 namespace
 {
 
-const char kHeader[] = "REGEDIT4";
+const char kHeader4[] = "REGEDIT4";
+const char kHeader5[] = "Windows Registry Editor Version 5.00";
+const char kRecordBegin[] = ";winsim:begin";
+const char kRecordEnd[] = ";winsim:end";
 
-bool IsBlank(char ch)
+inline bool IsBlank(char ch)
 {
     return ch == ' ' || ch == '\t';
 }
 
-int HexDigit(char ch)
+inline int HexDigit(char ch)
 {
     if (ch >= '0' && ch <= '9')
         return ch - '0';
@@ -33,405 +41,882 @@ int HexDigit(char ch)
     return -1;
 }
 
-std::string TrimRight(const std::string& s)
+std::string_view TrimRight(std::string_view sv)
 {
-    size_t iEnd = s.size();
-    while (iEnd > 0 && IsBlank(s[iEnd - 1]))
-        --iEnd;
-    return s.substr(0, iEnd);
+    while (!sv.empty() && IsBlank(sv.back()))
+        sv.remove_suffix(1);
+    return sv;
 }
 
-std::string TrimLeft(const std::string& s)
+std::string_view TrimLeft(std::string_view sv)
 {
-    size_t iStart = 0;
-    while (iStart < s.size() && IsBlank(s[iStart]))
-        ++iStart;
-    return s.substr(iStart);
+    while (!sv.empty() && IsBlank(sv.front()))
+        sv.remove_prefix(1);
+    return sv;
 }
 
 // Nothing but blanks or a comment may follow a complete item on a line.
-bool RestIsEmpty(const std::string& s, size_t iPos)
+bool RestIsEmpty(std::string_view sv, size_t iPos)
 {
-    while (iPos < s.size() && IsBlank(s[iPos]))
+    while (iPos < sv.size() && IsBlank(sv[iPos]))
         ++iPos;
-    return iPos == s.size() || s[iPos] == ';';
+    return iPos == sv.size() || sv[iPos] == ';';
 }
 
-bool StartsWithNoCase(const std::string& s, size_t iPos, const char* pszPrefix)
+bool StartsWithNoCase(std::string_view sv, size_t iPos, std::string_view svPrefix)
 {
-    std::string sPrefix(pszPrefix);
-    return s.size() - iPos >= sPrefix.size() &&
-           EqualNoCase(s.substr(iPos, sPrefix.size()), sPrefix);
+    return sv.size() - iPos >= svPrefix.size() &&
+           EqualNoCase(sv.substr(iPos, svPrefix.size()), svPrefix);
 }
 
-class RegTextParser
+std::string CodePointText(unsigned int uChar)
 {
-public:
-    RegTextParser(const std::string& sText, const std::string& sName) : m_sName(sName)
-    {
-        size_t iStart = 0;
-        while (iStart < sText.size())
-        {
-            size_t iEnd = sText.find('\n', iStart);
-            if (iEnd == std::string::npos)
-                iEnd = sText.size();
-            std::string sLine = sText.substr(iStart, iEnd - iStart);
-            if (!sLine.empty() && sLine.back() == '\r')
-                sLine.pop_back();
-            m_vsLines.push_back(sLine);
-            iStart = iEnd + 1;
-        }
-        if (!m_vsLines.empty() && m_vsLines[0].compare(0, 3, "\xEF\xBB\xBF") == 0)
-            m_vsLines[0].erase(0, 3);
-    }
+    char szBuffer[16];
+    snprintf(szBuffer, sizeof szBuffer, "U+%04X", uChar);
+    return szBuffer;
+}
 
-    bool Parse(std::vector<RegEdit>* pEdits, std::string* psError)
+bool IsStringType(DWORD dwType)
+{
+    return dwType == REG_SZ || dwType == REG_EXPAND_SZ || dwType == REG_MULTI_SZ;
+}
+
+} // namespace
+
+// Windows-1252: Latin-1 except for 0x80-0x9F, where it has typographic
+// characters; the five bytes it leaves undefined map to the same C1 controls.
+bool AnsiFromUnicode(unsigned int uChar, char* pch)
+{
+    static const unsigned short s_awHigh[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    if (uChar < 0x80 || (uChar >= 0xA0 && uChar <= 0xFF))
     {
-        m_pEdits = pEdits;
-        m_psError = psError;
-        size_t iLine = 0;
-        while (iLine < m_vsLines.size() && TrimLeft(m_vsLines[iLine]).empty())
-            ++iLine;
-        if (iLine == m_vsLines.size())
-            return Fail(iLine == 0 ? 1 : iLine, "empty file, expected the REGEDIT4 header");
-        if (TrimRight(m_vsLines[iLine]) != kHeader)
-            return Fail(iLine + 1, "expected the REGEDIT4 header");
-        for (m_iLine = iLine + 1; m_iLine < m_vsLines.size(); ++m_iLine)
-        {
-            std::string sLine = TrimLeft(m_vsLines[m_iLine]);
-            if (sLine.empty() || sLine[0] == ';')
-                continue;
-            bool fOk = false;
-            if (sLine[0] == '[')
-                fOk = ParseKeyLine(sLine);
-            else if (sLine[0] == '"' || sLine[0] == '@')
-                fOk = ParseValueLine(sLine);
-            else
-                fOk = Fail(m_iLine + 1, "expected a [key] line or a \"name\"=value line");
-            if (!fOk)
-                return false;
-        }
+        *pch = static_cast<char>(uChar);
         return true;
     }
-
-private:
-    bool Fail(size_t nLine, const std::string& sReason)
+    for (int i = 0; i < 32; ++i)
     {
-        if (m_psError)
-            *m_psError = m_sName + ":" + std::to_string(nLine) + ": " + sReason;
+        if (s_awHigh[i] == uChar)
+        {
+            *pch = static_cast<char>(0x80 + i);
+            return true;
+        }
+    }
+    return false;
+}
+
+struct RegTextReader::Impl
+{
+    enum Encoding
+    {
+        EncodingUnknown,
+        Encoding8Bit,
+        EncodingUtf16
+    };
+
+    std::string sName;
+    int fAllowed = RegTextRegedit4;
+    RegTextSink* pSink = nullptr;
+    std::string sError;
+    bool fFailed = false;
+    int nFormat = 0;
+    Encoding eEncoding = EncodingUnknown;
+    std::string sStart;   // the first bytes, until the encoding is known
+    std::string sPending; // text of a line not yet complete
+    std::string sCarry;   // UTF-16: an odd byte or a high surrogate still open
+    std::string sDecoded;
+    size_t nLine = 0;               // lines handled
+    unsigned long long ullNext = 0; // offset of the next line in the input (8-bit)
+    bool fHeaderSeen = false;
+    bool fHaveKey = false;
+    bool fKeyDeleted = false;
+    // A hex value that goes on over lines ending in a backslash.
+    bool fInHex = false;
+    size_t nHexLine = 0;
+    size_t nValueLine = 0;
+    std::string sValueName;
+    DWORD dwValueType = REG_NONE;
+    std::string sBytes;
+    std::string sText;
+    std::string sWide;
+    std::vector<std::string_view> vsvPath;
+
+    bool Fail(size_t nAtLine, const std::string& sReason)
+    {
+        if (!fFailed)
+            sError = sName + ":" + std::to_string(nAtLine) + ": " + sReason;
+        fFailed = true;
         return false;
     }
 
-    bool FailHere(const std::string& sReason) { return Fail(m_iLine + 1, sReason); }
+    bool FailHere(const std::string& sReason) { return Fail(nLine, sReason); }
 
-    bool ParseKeyLine(const std::string& sLine)
+    bool Feed(const char* pch, size_t cb)
     {
-        size_t iClose = sLine.rfind(']');
-        if (iClose == std::string::npos)
-            return FailHere("key line without a closing ']'");
-        if (!RestIsEmpty(sLine, iClose + 1))
-            return FailHere("unexpected text after the key name");
-        std::string sPath = sLine.substr(1, iClose - 1);
-        bool fDelete = !sPath.empty() && sPath[0] == '-';
-        if (fDelete)
-            sPath.erase(0, 1);
-        // One trailing backslash is harmless; an empty name inside the path is not.
-        if (!sPath.empty() && sPath.back() == '\\')
-            sPath.pop_back();
-        if (sPath.empty())
-            return FailHere("empty key name");
-        std::vector<std::string> vsPath;
-        size_t iStart = 0;
-        while (true)
+        if (fFailed)
+            return false;
+        if (eEncoding == EncodingUnknown)
         {
-            size_t iEnd = sPath.find('\\', iStart);
-            std::string sPart =
-                sPath.substr(iStart, iEnd == std::string::npos ? std::string::npos : iEnd - iStart);
-            if (sPart.empty())
-                return FailHere("empty component in key name '" + sPath + "'");
-            vsPath.push_back(sPart);
-            if (iEnd == std::string::npos)
-                break;
-            iStart = iEnd + 1;
+            sStart.append(pch, cb);
+            if (sStart.size() < 3)
+                return true;
+            return StartWith(false);
         }
-        int iRoot = RootFromName(vsPath[0]);
-        if (iRoot < 0)
-            return FailHere("unknown root key '" + vsPath[0] + "'");
-        vsPath.erase(vsPath.begin());
-        if (fDelete && vsPath.empty())
-            return FailHere("a root key cannot be deleted");
-        RegEdit edit;
-        edit.eKind = fDelete ? RegEdit::DeleteKey : RegEdit::CreateKey;
-        edit.iRoot = iRoot;
-        edit.vsPath = vsPath;
-        m_pEdits->push_back(edit);
-        m_fHaveKey = true;
-        m_fKeyDeleted = fDelete;
-        m_iRoot = iRoot;
-        m_vsPath = vsPath;
+        if (eEncoding == EncodingUtf16)
+            return FeedUtf16(pch, cb);
+        return FeedText(pch, cb);
+    }
+
+    bool StartWith(bool fFinal)
+    {
+        std::string sBytesIn;
+        sBytesIn.swap(sStart);
+        const unsigned char* pb = reinterpret_cast<const unsigned char*>(sBytesIn.data());
+        size_t cb = sBytesIn.size();
+        if (cb >= 2 && pb[0] == 0xFF && pb[1] == 0xFE)
+        {
+            eEncoding = EncodingUtf16;
+            return FeedUtf16(sBytesIn.data() + 2, cb - 2);
+        }
+        if (cb >= 2 && pb[0] == 0xFE && pb[1] == 0xFF)
+            return Fail(1, "unknown encoding: UTF-16 big-endian (regedit writes UTF-16LE)");
+        eEncoding = Encoding8Bit;
+        size_t iSkip = 0;
+        if (cb >= 3 && pb[0] == 0xEF && pb[1] == 0xBB && pb[2] == 0xBF)
+            iSkip = 3;
+        else if (!fFinal && cb < 3)
+            return true;
+        ullNext = iSkip;
+        return FeedText(sBytesIn.data() + iSkip, cb - iSkip);
+    }
+
+    bool FeedUtf16(const char* pch, size_t cb)
+    {
+        sDecoded.clear();
+        if (!sCarry.empty())
+        {
+            std::string sJoined;
+            sJoined.swap(sCarry);
+            sJoined.append(pch, cb);
+            if (!DecodeUtf16(sJoined.data(), sJoined.size()))
+                return false;
+        }
+        else if (!DecodeUtf16(pch, cb))
+            return false;
+        return FlushDecoded();
+    }
+
+    bool FlushDecoded()
+    {
+        std::string sChunk;
+        sChunk.swap(sDecoded);
+        return FeedText(sChunk.data(), sChunk.size());
+    }
+
+    size_t LineOfDecodedEnd() const
+    {
+        size_t nNewlines = 0;
+        for (char ch : sPending)
+            nNewlines += ch == '\n';
+        for (char ch : sDecoded)
+            nNewlines += ch == '\n';
+        return nLine + nNewlines + 1;
+    }
+
+    // Appends the ANSI form of whole UTF-16 units to sDecoded; an incomplete
+    // unit or surrogate pair at the end goes to sCarry.
+    bool DecodeUtf16(const char* pch, size_t cb)
+    {
+        const unsigned char* pb = reinterpret_cast<const unsigned char*>(pch);
+        size_t i = 0;
+        sDecoded.reserve(sDecoded.size() + cb / 2);
+        while (i + 1 < cb)
+        {
+            unsigned int uUnit = pb[i] | (pb[i + 1] << 8);
+            if (uUnit < 0x80)
+            {
+                sDecoded.push_back(static_cast<char>(uUnit));
+                i += 2;
+                continue;
+            }
+            unsigned int uChar = uUnit;
+            size_t cbChar = 2;
+            if (uUnit >= 0xD800 && uUnit <= 0xDBFF)
+            {
+                if (i + 3 >= cb)
+                    break;
+                unsigned int uLow = pb[i + 2] | (pb[i + 3] << 8);
+                if (uLow >= 0xDC00 && uLow <= 0xDFFF)
+                {
+                    uChar = 0x10000 + ((uUnit - 0xD800) << 10) + (uLow - 0xDC00);
+                    cbChar = 4;
+                }
+            }
+            char chAnsi = 0;
+            if (!AnsiFromUnicode(uChar, &chAnsi))
+                return Fail(LineOfDecodedEnd(), "character " + CodePointText(uChar) +
+                                                    " has no form in the machine's ANSI code page "
+                                                    "(Windows-1252)");
+            sDecoded.push_back(chAnsi);
+            i += cbChar;
+        }
+        sCarry.assign(pch + i, cb - i);
         return true;
     }
 
-    // Reads a quoted string starting at sLine[*piPos] == '"'; leaves *piPos after
-    // the closing quote.
-    bool ParseQuoted(const std::string& sLine, size_t* piPos, std::string* psText)
+    bool FeedText(const char* pch, size_t cb)
     {
-        std::string sText;
-        size_t i = *piPos + 1;
-        for (; i < sLine.size(); ++i)
+        const char* pEnd = pch + cb;
+        const char* p = pch;
+        if (!sPending.empty())
         {
-            char ch = sLine[i];
-            if (ch == '"')
+            const char* pNewline = static_cast<const char*>(memchr(p, '\n', cb));
+            if (!pNewline)
             {
-                *piPos = i + 1;
-                *psText = sText;
+                sPending.append(p, cb);
                 return true;
             }
-            if (ch == '\\')
+            sPending.append(p, static_cast<size_t>(pNewline - p));
+            std::string sLine;
+            sLine.swap(sPending);
+            if (!Line(sLine.data(), sLine.size(), 1))
+                return false;
+            p = pNewline + 1;
+        }
+        while (p < pEnd)
+        {
+            const char* pNewline =
+                static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(pEnd - p)));
+            if (!pNewline)
             {
-                if (i + 1 >= sLine.size())
-                    break;
-                char chNext = sLine[++i];
-                if (chNext != '\\' && chNext != '"')
-                    return FailHere(std::string("unknown escape '\\") + chNext + "' in a string");
-                sText += chNext;
-                continue;
+                sPending.assign(p, static_cast<size_t>(pEnd - p));
+                return true;
             }
-            sText += ch;
+            if (!Line(p, static_cast<size_t>(pNewline - p), 1))
+                return false;
+            p = pNewline + 1;
+        }
+        return true;
+    }
+
+    bool Finish()
+    {
+        if (fFailed)
+            return false;
+        if (eEncoding == EncodingUnknown && !StartWith(true))
+            return false;
+        if (eEncoding == EncodingUtf16 && !sCarry.empty())
+            return Fail(LineOfDecodedEnd(),
+                        "truncated UTF-16 file: it ends in the middle of a character");
+        if (!sPending.empty())
+        {
+            std::string sLine;
+            sLine.swap(sPending);
+            if (!Line(sLine.data(), sLine.size(), 0))
+                return false;
+        }
+        if (!fHeaderSeen)
+            return Fail(nLine == 0 ? 1 : nLine, "empty file, expected the REGEDIT4 header");
+        if (fInHex)
+            return Fail(nHexLine, "continuation backslash on the last line");
+        return true;
+    }
+
+    // One line without its newline; cbNewline is what followed it in the input.
+    bool Line(const char* pch, size_t cch, size_t cbNewline)
+    {
+        ++nLine;
+        unsigned long long ullStart = ullNext;
+        ullNext += cch + cbNewline;
+        std::string_view svLine(pch, cch);
+        if (!svLine.empty() && svLine.back() == '\r')
+            svLine.remove_suffix(1);
+        if (fInHex)
+            return HexContinuation(svLine);
+        std::string_view svTrimmed = TrimLeft(svLine);
+        if (!fHeaderSeen)
+        {
+            if (svTrimmed.empty())
+                return true;
+            return Header(TrimRight(svLine));
+        }
+        if (svTrimmed.empty())
+            return true;
+        char chFirst = svTrimmed[0];
+        if (chFirst == ';')
+        {
+            std::string_view svComment = TrimRight(svTrimmed);
+            if (svComment == kRecordBegin || svComment == kRecordEnd)
+                pSink->RecordMark(svComment == kRecordEnd, ullStart);
+            return true;
+        }
+        if (chFirst == '[')
+            return KeyLine(svTrimmed);
+        if (chFirst == '"' || chFirst == '@')
+            return ValueLine(svTrimmed);
+        return FailHere("expected a [key] line or a \"name\"=value line");
+    }
+
+    bool Header(std::string_view svLine)
+    {
+        if (svLine == kHeader4)
+        {
+            nFormat = RegTextRegedit4;
+            fHeaderSeen = true;
+            return true;
+        }
+        if (svLine == kHeader5 && (fAllowed & RegTextVersion5))
+        {
+            if (eEncoding != EncodingUtf16)
+                return FailHere("a version 5.00 export must be UTF-16LE with its byte order mark, "
+                                "as regedit writes it");
+            nFormat = RegTextVersion5;
+            fHeaderSeen = true;
+            return true;
+        }
+        if (fAllowed & RegTextVersion5)
+            return FailHere("unknown header: expected REGEDIT4 or Windows Registry Editor "
+                            "Version 5.00");
+        return FailHere("expected the REGEDIT4 header");
+    }
+
+    bool KeyLine(std::string_view svLine)
+    {
+        size_t iClose = svLine.rfind(']');
+        if (iClose == std::string_view::npos)
+            return FailHere("key line without a closing ']'");
+        if (!RestIsEmpty(svLine, iClose + 1))
+            return FailHere("unexpected text after the key name");
+        std::string_view svPath = svLine.substr(1, iClose - 1);
+        bool fDelete = !svPath.empty() && svPath[0] == '-';
+        if (fDelete)
+            svPath.remove_prefix(1);
+        // One trailing backslash is harmless; an empty name inside the path is not.
+        if (!svPath.empty() && svPath.back() == '\\')
+            svPath.remove_suffix(1);
+        if (svPath.empty())
+            return FailHere("empty key name");
+        vsvPath.clear();
+        size_t iStart = 0;
+        while (true)
+        {
+            size_t iEnd = svPath.find('\\', iStart);
+            std::string_view svPart = svPath.substr(
+                iStart, iEnd == std::string_view::npos ? std::string_view::npos : iEnd - iStart);
+            if (svPart.empty())
+                return FailHere("empty component in key name '" + std::string(svPath) + "'");
+            vsvPath.push_back(svPart);
+            if (iEnd == std::string_view::npos)
+                break;
+            iStart = iEnd + 1;
+        }
+        int iRoot = RootFromName(vsvPath[0]);
+        if (iRoot < 0)
+            return FailHere("unknown root key '" + std::string(vsvPath[0]) + "'");
+        vsvPath.erase(vsvPath.begin());
+        if (fDelete && vsvPath.empty())
+            return FailHere("a root key cannot be deleted");
+        pSink->Key(iRoot, vsvPath, fDelete);
+        fHaveKey = true;
+        fKeyDeleted = fDelete;
+        return true;
+    }
+
+    // Reads a quoted string starting at svLine[*piPos] == '"' into *psOut;
+    // leaves *piPos after the closing quote.
+    bool Quoted(std::string_view svLine, size_t* piPos, std::string* psOut)
+    {
+        psOut->clear();
+        size_t i = *piPos + 1;
+        while (i < svLine.size())
+        {
+            size_t iStop = svLine.find_first_of("\"\\", i);
+            if (iStop == std::string_view::npos)
+                break;
+            psOut->append(svLine.data() + i, iStop - i);
+            if (svLine[iStop] == '"')
+            {
+                *piPos = iStop + 1;
+                return true;
+            }
+            if (iStop + 1 >= svLine.size())
+                break;
+            char chNext = svLine[iStop + 1];
+            if (chNext != '\\' && chNext != '"')
+                return FailHere(std::string("unknown escape '\\") + chNext + "' in a string");
+            psOut->push_back(chNext);
+            i = iStop + 2;
         }
         return FailHere("string without its closing quote");
     }
 
-    bool ParseValueLine(const std::string& sLine)
+    bool ValueLine(std::string_view svLine)
     {
-        if (!m_fHaveKey)
+        if (!fHaveKey)
             return FailHere("value line before any [key] line");
-        if (m_fKeyDeleted)
+        if (fKeyDeleted)
             return FailHere("value line under a [-key] deletion");
-        std::string sName;
         size_t iPos = 0;
-        if (sLine[0] == '@')
+        if (svLine[0] == '@')
+        {
+            sValueName.clear();
             iPos = 1;
-        else if (!ParseQuoted(sLine, &iPos, &sName))
+        }
+        else if (!Quoted(svLine, &iPos, &sValueName))
             return false;
-        while (iPos < sLine.size() && IsBlank(sLine[iPos]))
+        while (iPos < svLine.size() && IsBlank(svLine[iPos]))
             ++iPos;
-        if (iPos >= sLine.size() || sLine[iPos] != '=')
+        if (iPos >= svLine.size() || svLine[iPos] != '=')
             return FailHere("expected '=' after the value name");
         ++iPos;
-        while (iPos < sLine.size() && IsBlank(sLine[iPos]))
+        while (iPos < svLine.size() && IsBlank(svLine[iPos]))
             ++iPos;
+        nValueLine = nLine;
 
-        RegEdit edit;
-        edit.eKind = RegEdit::SetValue;
-        edit.iRoot = m_iRoot;
-        edit.vsPath = m_vsPath;
-        edit.sValueName = sName;
-        if (iPos < sLine.size() && sLine[iPos] == '-' && RestIsEmpty(sLine, iPos + 1))
-            edit.eKind = RegEdit::DeleteValue;
-        else if (iPos < sLine.size() && sLine[iPos] == '"')
+        if (iPos < svLine.size() && svLine[iPos] == '-' && RestIsEmpty(svLine, iPos + 1))
         {
-            std::string sText;
-            if (!ParseQuoted(sLine, &iPos, &sText))
-                return false;
-            if (!RestIsEmpty(sLine, iPos))
-                return FailHere("unexpected text after the string");
-            edit.dwType = REG_SZ;
-            edit.sBytes = sText + '\0';
+            pSink->RemoveValue(sValueName);
+            return true;
         }
-        else if (StartsWithNoCase(sLine, iPos, "dword:"))
+        if (iPos < svLine.size() && svLine[iPos] == '"')
+        {
+            if (!Quoted(svLine, &iPos, &sText))
+                return false;
+            if (!RestIsEmpty(svLine, iPos))
+                return FailHere("unexpected text after the string");
+            sText.push_back('\0');
+            pSink->Value(sValueName, REG_SZ, sText);
+            return true;
+        }
+        if (StartsWithNoCase(svLine, iPos, "dword:"))
         {
             iPos += 6;
             DWORD dwValue = 0;
             size_t nDigits = 0;
-            for (; iPos < sLine.size() && HexDigit(sLine[iPos]) >= 0; ++iPos, ++nDigits)
-                dwValue = (dwValue << 4) | static_cast<DWORD>(HexDigit(sLine[iPos]));
-            if (nDigits == 0 || nDigits > 8 || !RestIsEmpty(sLine, iPos))
+            for (; iPos < svLine.size() && HexDigit(svLine[iPos]) >= 0; ++iPos, ++nDigits)
+                dwValue = (dwValue << 4) | static_cast<DWORD>(HexDigit(svLine[iPos]));
+            if (nDigits == 0 || nDigits > 8 || !RestIsEmpty(svLine, iPos))
                 return FailHere("dword: needs 1 to 8 hexadecimal digits");
-            edit.dwType = REG_DWORD;
+            char achBytes[4];
             for (int i = 0; i < 4; ++i)
-                edit.sBytes += static_cast<char>((dwValue >> (8 * i)) & 0xFF);
+                achBytes[i] = static_cast<char>((dwValue >> (8 * i)) & 0xFF);
+            pSink->Value(sValueName, REG_DWORD, std::string_view(achBytes, 4));
+            return true;
         }
-        else if (StartsWithNoCase(sLine, iPos, "hex"))
-        {
-            if (!ParseHexValue(sLine, iPos + 3, &edit))
-                return false;
-        }
-        else
-            return FailHere("unrecognised value data (expected \"text\", dword:, hex: or -)");
-        m_pEdits->push_back(edit);
-        return true;
+        if (StartsWithNoCase(svLine, iPos, "hex"))
+            return HexValue(svLine, iPos + 3);
+        return FailHere("unrecognised value data (expected \"text\", dword:, hex: or -)");
     }
 
-    bool ParseHexValue(const std::string& sLine, size_t iPos, RegEdit* pEdit)
+    bool HexValue(std::string_view svLine, size_t iPos)
     {
-        pEdit->dwType = REG_BINARY;
-        if (iPos < sLine.size() && sLine[iPos] == '(')
+        dwValueType = REG_BINARY;
+        if (iPos < svLine.size() && svLine[iPos] == '(')
         {
             DWORD dwType = 0;
             size_t nDigits = 0;
-            for (++iPos; iPos < sLine.size() && HexDigit(sLine[iPos]) >= 0; ++iPos, ++nDigits)
-                dwType = (dwType << 4) | static_cast<DWORD>(HexDigit(sLine[iPos]));
-            if (nDigits == 0 || nDigits > 8 || iPos >= sLine.size() || sLine[iPos] != ')')
+            for (++iPos; iPos < svLine.size() && HexDigit(svLine[iPos]) >= 0; ++iPos, ++nDigits)
+                dwType = (dwType << 4) | static_cast<DWORD>(HexDigit(svLine[iPos]));
+            if (nDigits == 0 || nDigits > 8 || iPos >= svLine.size() || svLine[iPos] != ')')
                 return FailHere("hex(type) needs a hexadecimal type number");
             ++iPos;
-            pEdit->dwType = dwType;
+            dwValueType = dwType;
         }
-        if (iPos >= sLine.size() || sLine[iPos] != ':')
+        if (iPos >= svLine.size() || svLine[iPos] != ':')
             return FailHere("expected ':' after hex");
-        std::string sData = sLine.substr(iPos + 1);
-        // The bytes may go on over several lines, each ending in a backslash.
-        while (true)
-        {
-            std::string sPart = TrimRight(sData);
-            bool fContinued = !sPart.empty() && sPart.back() == '\\';
-            if (fContinued)
-                sPart.pop_back();
-            if (!ParseHexBytes(sPart, &pEdit->sBytes))
-                return false;
-            if (!fContinued)
-                return true;
-            if (m_iLine + 1 >= m_vsLines.size())
-                return FailHere("continuation backslash on the last line");
-            ++m_iLine;
-            sData = m_vsLines[m_iLine];
-        }
+        sBytes.clear();
+        return HexPart(svLine.substr(iPos + 1));
     }
+
+    bool HexContinuation(std::string_view svLine) { return HexPart(svLine); }
 
     // One line's share of a hex byte list: "xx,xx,..." with blanks allowed
-    // around the commas; a comma may end the line.
-    bool ParseHexBytes(const std::string& sPart, std::string* psBytes)
+    // around the commas; a comma may end the line, a backslash continues it.
+    bool HexPart(std::string_view svData)
     {
+        std::string_view svPart = TrimRight(svData);
+        bool fContinued = !svPart.empty() && svPart.back() == '\\';
+        if (fContinued)
+            svPart.remove_suffix(1);
         size_t iPos = 0;
+        const size_t cch = svPart.size();
         while (true)
         {
-            while (iPos < sPart.size() && IsBlank(sPart[iPos]))
+            while (iPos < cch && IsBlank(svPart[iPos]))
                 ++iPos;
-            if (iPos >= sPart.size() || sPart[iPos] == ';')
-                return true;
-            int nValue = HexDigit(sPart[iPos]);
+            if (iPos >= cch || svPart[iPos] == ';')
+                break;
+            int nValue = HexDigit(svPart[iPos]);
             if (nValue < 0)
-                return FailHere("bad hex byte at '" + sPart.substr(iPos) + "'");
+                return FailHere("bad hex byte at '" + std::string(svPart.substr(iPos)) + "'");
             ++iPos;
-            if (iPos < sPart.size() && HexDigit(sPart[iPos]) >= 0)
-                nValue = nValue * 16 + HexDigit(sPart[iPos++]);
-            psBytes->push_back(static_cast<char>(nValue));
-            while (iPos < sPart.size() && IsBlank(sPart[iPos]))
+            if (iPos < cch && HexDigit(svPart[iPos]) >= 0)
+                nValue = nValue * 16 + HexDigit(svPart[iPos++]);
+            sBytes.push_back(static_cast<char>(nValue));
+            while (iPos < cch && IsBlank(svPart[iPos]))
                 ++iPos;
-            if (iPos >= sPart.size() || sPart[iPos] == ';')
-                return true;
-            if (sPart[iPos] != ',')
-                return FailHere("expected ',' between hex bytes at '" + sPart.substr(iPos) + "'");
+            if (iPos >= cch || svPart[iPos] == ';')
+                break;
+            if (svPart[iPos] != ',')
+                return FailHere("expected ',' between hex bytes at '" +
+                                std::string(svPart.substr(iPos)) + "'");
             ++iPos;
         }
+        if (fContinued)
+        {
+            fInHex = true;
+            nHexLine = nLine;
+            return true;
+        }
+        fInHex = false;
+        if (nFormat == RegTextVersion5 && IsStringType(dwValueType))
+        {
+            // Version 5.00 writes the strings it cannot quote as UTF-16LE bytes;
+            // the machine keeps them in its ANSI code page.
+            if (!NarrowString(sBytes, &sWide))
+                return false;
+            pSink->Value(sValueName, dwValueType, sWide);
+            return true;
+        }
+        pSink->Value(sValueName, dwValueType, sBytes);
+        return true;
     }
 
-    std::string m_sName;
-    std::vector<std::string> m_vsLines;
-    size_t m_iLine = 0;
-    std::vector<RegEdit>* m_pEdits = nullptr;
-    std::string* m_psError = nullptr;
-    bool m_fHaveKey = false;
-    bool m_fKeyDeleted = false;
-    int m_iRoot = RootLocalMachine;
-    std::vector<std::string> m_vsPath;
+    bool NarrowString(const std::string& sUtf16, std::string* psOut)
+    {
+        if (sUtf16.size() % 2 != 0)
+            return Fail(nValueLine, "UTF-16 string data with an odd number of bytes");
+        psOut->clear();
+        const unsigned char* pb = reinterpret_cast<const unsigned char*>(sUtf16.data());
+        for (size_t i = 0; i < sUtf16.size(); i += 2)
+        {
+            unsigned int uChar = pb[i] | (pb[i + 1] << 8);
+            if (uChar >= 0xD800 && uChar <= 0xDBFF && i + 3 < sUtf16.size())
+            {
+                unsigned int uLow = pb[i + 2] | (pb[i + 3] << 8);
+                if (uLow >= 0xDC00 && uLow <= 0xDFFF)
+                {
+                    uChar = 0x10000 + ((uChar - 0xD800) << 10) + (uLow - 0xDC00);
+                    i += 2;
+                }
+            }
+            char chAnsi = 0;
+            if (!AnsiFromUnicode(uChar, &chAnsi))
+                return Fail(nValueLine, "character " + CodePointText(uChar) +
+                                            " in a string value has no form in the machine's "
+                                            "ANSI code page (Windows-1252)");
+            psOut->push_back(chAnsi);
+        }
+        return true;
+    }
 };
 
-std::string QuoteText(const std::string& sText)
+RegTextReader::RegTextReader(const std::string& sName, int fAllowedFormats, RegTextSink* pSink)
+    : m_pImpl(new Impl)
 {
-    std::string sQuoted = "\"";
-    for (char ch : sText)
+    m_pImpl->sName = sName;
+    m_pImpl->fAllowed = fAllowedFormats | RegTextRegedit4;
+    m_pImpl->pSink = pSink;
+}
+
+RegTextReader::~RegTextReader() = default;
+
+bool RegTextReader::Feed(const char* pch, size_t cb)
+{
+    return m_pImpl->Feed(pch, cb);
+}
+
+bool RegTextReader::Finish()
+{
+    return m_pImpl->Finish();
+}
+
+const std::string& RegTextReader::Error() const
+{
+    return m_pImpl->sError;
+}
+
+int RegTextReader::Format() const
+{
+    return m_pImpl->nFormat;
+}
+
+size_t RegTextReader::Line() const
+{
+    return m_pImpl->nLine;
+}
+
+bool ReadRegFile(const std::string& sPath, int fAllowedFormats, RegTextSink* pSink,
+                 std::string* psError, int* pnFormat)
+{
+    FILE* pFile = ::fopen(sPath.c_str(), "rb");
+    if (!pFile)
+    {
+        if (psError)
+            *psError = sPath + ": cannot be read: " + strerror(errno);
+        return false;
+    }
+    RegTextReader reader(sPath, fAllowedFormats, pSink);
+    std::vector<char> vchBlock(1 << 20);
+    bool fOk = true;
+    while (fOk)
+    {
+        size_t cbRead = fread(vchBlock.data(), 1, vchBlock.size(), pFile);
+        if (cbRead == 0)
+            break;
+        fOk = reader.Feed(vchBlock.data(), cbRead);
+    }
+    bool fReadError = ferror(pFile) != 0;
+    fclose(pFile);
+    if (fReadError)
+    {
+        if (psError)
+            *psError = sPath + ": cannot be read: " + strerror(EIO);
+        return false;
+    }
+    if (fOk)
+        fOk = reader.Finish();
+    if (!fOk && psError)
+        *psError = reader.Error();
+    if (pnFormat)
+        *pnFormat = reader.Format();
+    return fOk;
+}
+
+// ---------------------------------------------------------------------------
+// Sinks
+
+RegTreeSink::RegTreeSink(Registry& registry) : m_registry(registry), m_ftNow(CurrentFileTime()) {}
+
+void RegTreeSink::Key(int iRoot, const std::vector<std::string_view>& vsvPath, bool fDelete)
+{
+    RegKey* pRoot = m_registry.apRoots[iRoot].get();
+    if (fDelete)
+    {
+        m_vpPath.clear();
+        m_pKey = nullptr;
+        RegKey* pKey = pRoot;
+        for (std::string_view svName : vsvPath)
+        {
+            const std::shared_ptr<RegKey>* ppChild = FindChild(*pKey, svName);
+            if (!ppChild)
+                return;
+            pKey = ppChild->get();
+        }
+        RemoveSubkey(*pKey->pParent, pKey->sName);
+        return;
+    }
+    // Exports list keys depth first: the last key line's keys are mostly the
+    // start of this one.
+    size_t nKept = 0;
+    if (!m_vpPath.empty() && m_vpPath[0] == pRoot)
+    {
+        nKept = 1;
+        while (nKept < m_vpPath.size() && nKept - 1 < vsvPath.size() &&
+               EqualNoCase(m_vpPath[nKept]->sName, vsvPath[nKept - 1]))
+            ++nKept;
+    }
+    if (nKept == 0)
+    {
+        m_vpPath.clear();
+        m_vpPath.push_back(pRoot);
+        nKept = 1;
+    }
+    m_vpPath.resize(nKept);
+    RegKey* pKey = m_vpPath.back();
+    for (size_t i = nKept - 1; i < vsvPath.size(); ++i)
+    {
+        bool fCreated = false;
+        pKey = ChildFor(*pKey, vsvPath[i], &fCreated, m_ftNow).get();
+        m_vpPath.push_back(pKey);
+    }
+    m_pKey = pKey;
+}
+
+void RegTreeSink::Value(std::string_view svName, DWORD dwType, std::string_view svBytes)
+{
+    SetValueBytes(*m_pKey, svName, dwType, svBytes);
+}
+
+void RegTreeSink::RemoveValue(std::string_view svName)
+{
+    DeleteValue(*m_pKey, svName);
+}
+
+void RegEditSink::Key(int iRoot, const std::vector<std::string_view>& vsvPath, bool fDelete)
+{
+    m_iRoot = iRoot;
+    m_vsPath.assign(vsvPath.begin(), vsvPath.end());
+    RegEdit edit;
+    edit.eKind = fDelete ? RegEdit::DeleteKey : RegEdit::CreateKey;
+    edit.iRoot = iRoot;
+    edit.vsPath = m_vsPath;
+    vEdits.push_back(std::move(edit));
+}
+
+void RegEditSink::Value(std::string_view svName, DWORD dwType, std::string_view svBytes)
+{
+    RegEdit edit;
+    edit.eKind = RegEdit::SetValue;
+    edit.iRoot = m_iRoot;
+    edit.vsPath = m_vsPath;
+    edit.sValueName = std::string(svName);
+    edit.dwType = dwType;
+    edit.sBytes = std::string(svBytes);
+    vEdits.push_back(std::move(edit));
+}
+
+void RegEditSink::RemoveValue(std::string_view svName)
+{
+    RegEdit edit;
+    edit.eKind = RegEdit::DeleteValue;
+    edit.iRoot = m_iRoot;
+    edit.vsPath = m_vsPath;
+    edit.sValueName = std::string(svName);
+    vEdits.push_back(std::move(edit));
+}
+
+// ---------------------------------------------------------------------------
+// The writer
+
+namespace
+{
+
+void AppendQuoted(std::string_view svText, std::string* psOut)
+{
+    psOut->push_back('"');
+    for (char ch : svText)
     {
         if (ch == '\\' || ch == '"')
-            sQuoted += '\\';
-        sQuoted += ch;
+            psOut->push_back('\\');
+        psOut->push_back(ch);
     }
-    return sQuoted + "\"";
+    psOut->push_back('"');
 }
 
 // A REG_SZ is written as a quoted string only when that reads back to the
 // very same bytes: text without NULs or line breaks, then exactly one NUL.
-bool IsPlainText(const std::string& sBytes)
+bool IsPlainText(std::string_view svBytes)
 {
-    if (sBytes.empty() || sBytes.back() != '\0')
+    if (svBytes.empty() || svBytes.back() != '\0')
         return false;
-    for (size_t i = 0; i + 1 < sBytes.size(); ++i)
+    for (size_t i = 0; i + 1 < svBytes.size(); ++i)
     {
-        char ch = sBytes[i];
+        char ch = svBytes[i];
         if (ch == '\0' || ch == '\n' || ch == '\r')
             return false;
     }
     return true;
 }
 
-void FormatValue(const RegValue& value, std::string* psOut)
+void FormatKey(const RegKey& key, std::string* psPath, bool fRoot, std::string* psOut)
 {
-    std::string sLine = value.sName.empty() ? "@" : QuoteText(value.sName);
-    sLine += "=";
-    const std::string& sBytes = value.sBytes;
-    if (value.dwType == REG_SZ && IsPlainText(sBytes))
+    if (!fRoot || !key.vValues.empty())
     {
-        *psOut += sLine + QuoteText(sBytes.substr(0, sBytes.size() - 1)) + "\n";
+        *psOut += "\n[";
+        *psOut += *psPath;
+        *psOut += "]\n";
+        for (const RegValue& value : key.vValues)
+            FormatValueLine(value.Name(), value.dwType, value.Bytes(), psOut);
+    }
+    size_t cchPath = psPath->size();
+    for (const auto& pChild : key.vpSubkeys)
+    {
+        psPath->push_back('\\');
+        *psPath += pChild->sName;
+        FormatKey(*pChild, psPath, false, psOut);
+        psPath->resize(cchPath);
+    }
+}
+
+} // namespace
+
+void FormatValueLine(std::string_view svName, DWORD dwType, std::string_view svBytes,
+                     std::string* psOut)
+{
+    static const char s_achHex[] = "0123456789abcdef";
+    size_t cchStart = psOut->size();
+    if (svName.empty())
+        psOut->push_back('@');
+    else
+        AppendQuoted(svName, psOut);
+    psOut->push_back('=');
+    if (dwType == REG_SZ && IsPlainText(svBytes))
+    {
+        AppendQuoted(svBytes.substr(0, svBytes.size() - 1), psOut);
+        psOut->push_back('\n');
         return;
     }
     char szBuffer[32];
-    if (value.dwType == REG_DWORD && sBytes.size() == 4)
+    if (dwType == REG_DWORD && svBytes.size() == 4)
     {
         DWORD dwValue = 0;
         for (int i = 3; i >= 0; --i)
-            dwValue = (dwValue << 8) | static_cast<unsigned char>(sBytes[i]);
-        snprintf(szBuffer, sizeof szBuffer, "dword:%08x", dwValue);
-        *psOut += sLine + szBuffer + "\n";
+            dwValue = (dwValue << 8) | static_cast<unsigned char>(svBytes[i]);
+        snprintf(szBuffer, sizeof szBuffer, "dword:%08x\n", dwValue);
+        *psOut += szBuffer;
         return;
     }
-    if (value.dwType == REG_BINARY)
-        sLine += "hex:";
+    if (dwType == REG_BINARY)
+        *psOut += "hex:";
     else
     {
-        snprintf(szBuffer, sizeof szBuffer, "hex(%x):", value.dwType);
-        sLine += szBuffer;
+        snprintf(szBuffer, sizeof szBuffer, "hex(%x):", dwType);
+        *psOut += szBuffer;
     }
     // Long byte lists are wrapped as regedit does, keeping lines under 80 columns.
-    for (size_t i = 0; i < sBytes.size(); ++i)
+    size_t cchLine = psOut->size() - cchStart;
+    for (size_t i = 0; i < svBytes.size(); ++i)
     {
-        snprintf(szBuffer, sizeof szBuffer, "%02x", static_cast<unsigned char>(sBytes[i]));
+        unsigned char b = static_cast<unsigned char>(svBytes[i]);
         if (i > 0)
         {
-            if (sLine.size() + 4 > 78)
+            if (cchLine + 4 > 78)
             {
-                *psOut += sLine + ",\\\n";
-                sLine = "  ";
+                *psOut += ",\\\n  ";
+                cchLine = 2;
             }
             else
-                sLine += ",";
+            {
+                psOut->push_back(',');
+                ++cchLine;
+            }
         }
-        sLine += szBuffer;
+        psOut->push_back(s_achHex[b >> 4]);
+        psOut->push_back(s_achHex[b & 15]);
+        cchLine += 2;
     }
-    *psOut += sLine + "\n";
+    psOut->push_back('\n');
 }
 
-void FormatKey(const RegKey& key, const std::string& sPath, bool fRoot, std::string* psOut)
+namespace
 {
-    if (!fRoot || !key.mapValues.empty())
-    {
-        *psOut += "\n[" + sPath + "]\n";
-        for (const auto& entry : key.mapValues)
-            FormatValue(entry.second, psOut);
-    }
-    for (const auto& entry : key.mapSubkeys)
-        FormatKey(*entry.second, sPath + "\\" + entry.second->sName, false, psOut);
-}
+
+// Checks without applying.
+class NullSink : public RegTextSink
+{
+public:
+    void Key(int, const std::vector<std::string_view>&, bool) override {}
+    void Value(std::string_view, DWORD, std::string_view) override {}
+    void RemoveValue(std::string_view) override {}
+};
 
 } // namespace
 
 bool ParseRegText(const std::string& sText, const std::string& sName, std::vector<RegEdit>* pEdits,
                   std::string* psError)
 {
-    std::vector<RegEdit> vEdits;
-    RegTextParser parser(sText, sName);
-    if (!parser.Parse(&vEdits, psError))
+    RegEditSink sink;
+    RegTextReader reader(sName, RegTextRegedit4, &sink);
+    if (!reader.Feed(sText.data(), sText.size()) || !reader.Finish())
+    {
+        if (psError)
+            *psError = reader.Error();
         return false;
-    *pEdits = vEdits;
+    }
+    *pEdits = std::move(sink.vEdits);
     return true;
 }
 
@@ -448,9 +933,8 @@ void ApplyRegEdits(Registry& registry, const std::vector<RegEdit>& vEdits)
         case RegEdit::DeleteKey:
         {
             std::shared_ptr<RegKey> pKey = FindSubkey(pRoot, edit.vsPath);
-            std::shared_ptr<RegKey> pParent = pKey ? pKey->pParent.lock() : nullptr;
-            if (pParent)
-                RemoveSubkey(pParent, pKey->sName);
+            if (pKey && pKey->pParent)
+                RemoveSubkey(*pKey->pParent, pKey->sName);
             break;
         }
         case RegEdit::SetValue:
@@ -460,8 +944,8 @@ void ApplyRegEdits(Registry& registry, const std::vector<RegEdit>& vEdits)
         case RegEdit::DeleteValue:
         {
             std::shared_ptr<RegKey> pKey = FindSubkey(pRoot, edit.vsPath);
-            if (pKey && pKey->mapValues.erase(edit.sValueName))
-                TouchKey(*pKey);
+            if (pKey)
+                DeleteValue(*pKey, edit.sValueName);
             break;
         }
         }
@@ -470,10 +954,14 @@ void ApplyRegEdits(Registry& registry, const std::vector<RegEdit>& vEdits)
 
 std::string FormatRegText(const Registry& registry)
 {
-    std::string sOut = std::string(kHeader) + "\n";
+    std::string sOut = std::string(kHeader4) + "\n";
     const int aiOrder[] = {RootLocalMachine, RootCurrentUser, RootClassesRoot, RootUsers};
+    std::string sPath;
     for (int iRoot : aiOrder)
-        FormatKey(*registry.apRoots[iRoot], RootName(iRoot), true, &sOut);
+    {
+        sPath = RootName(iRoot);
+        FormatKey(*registry.apRoots[iRoot], &sPath, true, &sOut);
+    }
     return sOut;
 }
 
@@ -481,10 +969,19 @@ std::string FormatRegText(const Registry& registry)
 
 bool ImportReg(const std::string& sText, std::string* psError, const std::string& sName)
 {
-    std::vector<detail::RegEdit> vEdits;
-    if (!detail::ParseRegText(sText, sName, &vEdits, psError))
+    // Read once to check, then again to apply: a bad text changes nothing.
+    detail::NullSink check;
+    detail::RegTextReader checker(sName, detail::RegTextRegedit4, &check);
+    if (!checker.Feed(sText.data(), sText.size()) || !checker.Finish())
+    {
+        if (psError)
+            *psError = checker.Error();
         return false;
-    detail::ApplyRegEdits(detail::CurrentMachine().registry, vEdits);
+    }
+    detail::RegTreeSink apply(detail::CurrentMachine().registry);
+    detail::RegTextReader applier(sName, detail::RegTextRegedit4, &apply);
+    applier.Feed(sText.data(), sText.size());
+    applier.Finish();
     detail::RegistryChanged();
     return true;
 }
