@@ -955,7 +955,8 @@ void ApplyRegEdits(Registry& registry, const std::vector<RegEdit>& vEdits)
 std::string FormatRegText(const Registry& registry)
 {
     std::string sOut = std::string(kHeader4) + "\n";
-    const int aiOrder[] = {RootLocalMachine, RootCurrentUser, RootClassesRoot, RootUsers};
+    const int aiOrder[] = {RootLocalMachine, RootCurrentUser,   RootClassesRoot,
+                           RootUsers,        RootCurrentConfig, RootDynData};
     std::string sPath;
     for (int iRoot : aiOrder)
     {

@@ -28,10 +28,8 @@ struct RootNames
 };
 
 const RootNames g_aRootNames[RootCount] = {
-    {"HKEY_CLASSES_ROOT", "HKCR"},
-    {"HKEY_CURRENT_USER", "HKCU"},
-    {"HKEY_LOCAL_MACHINE", "HKLM"},
-    {"HKEY_USERS", "HKU"},
+    {"HKEY_CLASSES_ROOT", "HKCR"}, {"HKEY_CURRENT_USER", "HKCU"},   {"HKEY_LOCAL_MACHINE", "HKLM"},
+    {"HKEY_USERS", "HKU"},         {"HKEY_CURRENT_CONFIG", "HKCC"}, {"HKEY_DYN_DATA", "HKDD"},
 };
 
 unsigned long long g_ullVersionEpoch = 1;

@@ -90,7 +90,10 @@ enum RootIndex
     RootCurrentUser = 1,
     RootLocalMachine = 2,
     RootUsers = 3,
-    RootCount = 4
+    // Whole-machine exports also carry these; the program never opens them.
+    RootCurrentConfig = 4,
+    RootDynData = 5,
+    RootCount = 6
 };
 
 struct Registry
