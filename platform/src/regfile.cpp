@@ -348,7 +348,9 @@ struct RegTextReader::Impl
         if (chFirst == ';')
         {
             std::string_view svComment = TrimRight(svTrimmed);
-            if (svComment == kRecordBegin || svComment == kRecordEnd)
+            // A record counts only once its end line is there with its newline:
+            // anything shorter is the torn tail of a run that died.
+            if (svComment == kRecordBegin || (svComment == kRecordEnd && cbNewline > 0))
                 pSink->RecordMark(svComment == kRecordEnd, ullStart);
             return true;
         }
