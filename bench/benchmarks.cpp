@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +37,15 @@ void WriteFile(const std::string& sPath, const std::string& sText)
     FILE* pFile = fopen(sPath.c_str(), "wb");
     if (!pFile || fwrite(sText.data(), 1, sText.size(), pFile) != sText.size() || fclose(pFile))
         abort();
+}
+
+// CPU time (user and system) of the finished child processes, in ms.
+double ChildCpuMs()
+{
+    rusage usage;
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
 }
 
 // Runs a program to its end with its output thrown away; its exit status.
@@ -72,6 +82,7 @@ void BM_Win98Uninstall(benchmark::State& state)
     std::filesystem::create_directories(sFolder + "/drive_c/windows/system32");
     std::map<std::string, std::string> env = {
         {"WINSIM_MACHINE", sFolder}, {"TEMP", "C:\\TEMP"}, {"TMP", "C:\\TEMP"}};
+    double dCpuMs = 0;
     for (auto _ : state)
     {
         state.PauseTiming();
@@ -79,17 +90,19 @@ void BM_Win98Uninstall(benchmark::State& state)
         std::filesystem::remove_all(sFolder + "/drive_c/TEMP");
         std::filesystem::create_directories(sFolder + "/drive_c/TEMP");
         state.ResumeTiming();
+        double dStart = ChildCpuMs();
         if (Run({MORIX_PROGRAM, "-uninstall=Model 12"}, env) != 0)
             state.SkipWithError("the program failed");
+        dCpuMs += ChildCpuMs() - dStart;
     }
     state.counters["registry_MB"] = static_cast<double>(sMachine.size()) / 1e6;
+    state.counters["program_cpu_ms"] = dCpuMs / static_cast<double>(state.iterations());
     std::filesystem::remove_all(sFolder);
 }
 BENCHMARK(BM_Win98Uninstall)
     ->ArgsProduct({{1000, 10000, 100000}, {1, 10}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
-    ->MeasureProcessCPUTime()
     ->Iterations(3);
 
 // Parsing REGEDIT4 into a fresh registry: throughput and the memory the tree
@@ -184,20 +197,19 @@ void BM_Preview100MB(benchmark::State& state)
     std::string sExport = sFolder + "/hklm.reg";
     std::string sText = bench::XpExportUtf16(static_cast<size_t>(state.range(0)) * 1000000);
     WriteFile(sExport, sText);
+    double dCpuMs = 0;
     for (auto _ : state)
     {
+        double dStart = ChildCpuMs();
         if (Run({MORIX_PREVIEW, "--machine", sExport, "--", "-uninstall=Model 12"}, {}) != 0)
             state.SkipWithError("the preview failed");
+        dCpuMs += ChildCpuMs() - dStart;
     }
     state.counters["export_MB"] = static_cast<double>(sText.size()) / 1e6;
+    state.counters["preview_cpu_ms"] = dCpuMs / static_cast<double>(state.iterations());
     std::filesystem::remove_all(sFolder);
 }
-BENCHMARK(BM_Preview100MB)
-    ->Arg(100)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MeasureProcessCPUTime()
-    ->Iterations(2);
+BENCHMARK(BM_Preview100MB)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 } // namespace
 
