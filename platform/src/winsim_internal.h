@@ -161,8 +161,8 @@ struct RegEdit
     std::string sBytes;
 };
 
-// What a reader hands on, item by item in file order. A false return stops
-// the reading (with *psError set by the sink through Fail).
+// What a reader hands on, item by item in file order, each as soon as its line
+// is read. The views point into the reader's buffers: copy what must last.
 class RegTextSink
 {
 public:
@@ -275,6 +275,9 @@ void RecordValueSet(const RegKey& key, const RegValue& value);
 void RegistryChanged();
 // Rewrites registry.reg from the registry when records were appended.
 void FoldRecords();
+// Reads a machine's registry.reg into a fresh registry, records included; a
+// torn last record is left out and cut off the file.
+bool LoadRegistryFile(const std::string& sPath, Registry* pRegistry, std::string* psError);
 // Host folder standing for a drive; created only when fCreate is set.
 std::string DriveFolder(char chDrive, bool fCreate);
 // The Windows version the machine claims, from HKCU\Software\Wine "Version".
