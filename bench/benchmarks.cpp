@@ -19,6 +19,9 @@
 #include <map>
 #include <string>
 
+// Host files: the real fopen, not the stand-in's runtime one.
+#undef fopen
+
 namespace
 {
 

@@ -159,15 +159,6 @@ std::string ReadWholeFile(const std::string& sPath, unsigned long long ullFrom =
     return text.str();
 }
 
-bool WriteWholeFile(const std::string& sPath, const std::string& sText)
-{
-    FILE* pFile = fopen(sPath.c_str(), "wb");
-    if (!pFile)
-        return false;
-    bool fOk = fwrite(sText.data(), 1, sText.size(), pFile) == sText.size();
-    return fclose(pFile) == 0 && fOk;
-}
-
 std::string FormatName(int nFormat)
 {
     return nFormat == winsim::detail::RegTextVersion5
@@ -292,11 +283,12 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(sFolder + "/drive_c/TEMP", ec);
     std::filesystem::create_directories(sFolder + "/drive_c/windows/system32", ec);
     std::string sRegistryPath = sFolder + "/registry.reg";
-    std::string sMachineText = winsim::detail::FormatRegText(registry);
-    sMachineText += "\n[HKEY_CURRENT_USER\\Software\\Wine]\n\"Version\"=\"" + sOs + "\"\n";
-    bool fReady = WriteWholeFile(sRegistryPath, sMachineText);
-    unsigned long long ullBefore = sMachineText.size();
-    sMachineText = std::string();
+    bool fReady = winsim::detail::WriteRegFile(
+        registry, sRegistryPath,
+        "\n[HKEY_CURRENT_USER\\Software\\Wine]\n\"Version\"=\"" + sOs + "\"\n");
+    struct stat stMachine;
+    fReady = fReady && stat(sRegistryPath.c_str(), &stMachine) == 0;
+    unsigned long long ullBefore = fReady ? static_cast<unsigned long long>(stMachine.st_size) : 0;
     std::string sComponentNote;
     if (options.sComponent == "present")
     {
@@ -374,7 +366,7 @@ int main(int argc, char** argv)
     int nResult = nStatus == 0 ? 0 : 1;
     if (!options.sWriteResult.empty())
     {
-        if (WriteWholeFile(options.sWriteResult, winsim::detail::FormatRegText(registry)))
+        if (winsim::detail::WriteRegFile(registry, options.sWriteResult))
             printf("\n(the registry after the run: %s)\n", options.sWriteResult.c_str());
         else
         {

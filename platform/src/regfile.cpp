@@ -8,6 +8,10 @@
 
 #include <cstdio>
 
+// The stand-in's own files are host files: the real fopen, not the runtime's
+// stand-in that windows.h puts in its place (it maps paths and counts calls).
+#undef fopen
+
 namespace winsim
 {
 namespace detail
@@ -145,8 +149,26 @@ bool IsPlainText(std::string_view svBytes)
     return true;
 }
 
-void FormatKey(const RegKey& key, std::string* psPath, bool fRoot, std::string* psOut)
+// Writes the text out in blocks when a sink is given, so that saving a large
+// registry needs no second copy of it in memory.
+struct TextOut
 {
+    std::string sText;
+    FILE* pFile = nullptr;
+    bool fOk = true;
+
+    void Flush(size_t cbAtLeast)
+    {
+        if (!pFile || sText.size() < cbAtLeast)
+            return;
+        fOk = fOk && fwrite(sText.data(), 1, sText.size(), pFile) == sText.size();
+        sText.clear();
+    }
+};
+
+void FormatKey(const RegKey& key, std::string* psPath, bool fRoot, TextOut* pOut)
+{
+    std::string* psOut = &pOut->sText;
     if (!fRoot || !key.vValues.empty())
     {
         *psOut += "\n[";
@@ -154,15 +176,30 @@ void FormatKey(const RegKey& key, std::string* psPath, bool fRoot, std::string* 
         *psOut += "]\n";
         for (const RegValue& value : key.vValues)
             FormatValueLine(value.Name(), value.dwType, value.Bytes(), psOut);
+        pOut->Flush(1 << 20);
     }
     size_t cchPath = psPath->size();
     for (const auto& pChild : key.vpSubkeys)
     {
         psPath->push_back('\\');
         *psPath += pChild->sName;
-        FormatKey(*pChild, psPath, false, psOut);
+        FormatKey(*pChild, psPath, false, pOut);
         psPath->resize(cchPath);
     }
+}
+
+void FormatRegistry(const Registry& registry, TextOut* pOut)
+{
+    pOut->sText += std::string(kHeader4) + "\n";
+    const int aiOrder[] = {RootLocalMachine, RootCurrentUser,   RootClassesRoot,
+                           RootUsers,        RootCurrentConfig, RootDynData};
+    std::string sPath;
+    for (int iRoot : aiOrder)
+    {
+        sPath = RootName(iRoot);
+        FormatKey(*registry.apRoots[iRoot], &sPath, true, pOut);
+    }
+    pOut->Flush(0);
 }
 
 } // namespace
@@ -288,16 +325,27 @@ void ApplyRegEdits(Registry& registry, const std::vector<RegEdit>& vEdits)
 
 std::string FormatRegText(const Registry& registry)
 {
-    std::string sOut = std::string(kHeader4) + "\n";
-    const int aiOrder[] = {RootLocalMachine, RootCurrentUser,   RootClassesRoot,
-                           RootUsers,        RootCurrentConfig, RootDynData};
-    std::string sPath;
-    for (int iRoot : aiOrder)
-    {
-        sPath = RootName(iRoot);
-        FormatKey(*registry.apRoots[iRoot], &sPath, true, &sOut);
-    }
-    return sOut;
+    TextOut out;
+    FormatRegistry(registry, &out);
+    return out.sText;
+}
+
+bool WriteRegFile(const Registry& registry, const std::string& sPath, const std::string& sExtra)
+{
+    std::string sTemp = sPath + ".tmp";
+    TextOut out;
+    out.pFile = ::fopen(sTemp.c_str(), "wb");
+    if (!out.pFile)
+        return false;
+    FormatRegistry(registry, &out);
+    out.sText = sExtra;
+    out.Flush(0);
+    bool fOk = (fclose(out.pFile) == 0) && out.fOk;
+    if (fOk)
+        fOk = rename(sTemp.c_str(), sPath.c_str()) == 0;
+    if (!fOk)
+        remove(sTemp.c_str());
+    return fOk;
 }
 
 } // namespace detail

@@ -13,6 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 
+// The stand-in's own files are host files: the real fopen, not the runtime's
+// stand-in that windows.h puts in its place (it maps paths and counts calls).
+#undef fopen
+
 namespace winsim
 {
 namespace detail
@@ -22,21 +26,6 @@ namespace
 {
 
 const char kRegistryFile[] = "registry.reg";
-
-bool WriteFileAtomically(const std::string& sPath, const std::string& sText)
-{
-    std::string sTemp = sPath + ".tmp";
-    FILE* pFile = ::fopen(sTemp.c_str(), "wb");
-    if (!pFile)
-        return false;
-    bool fOk = fwrite(sText.data(), 1, sText.size(), pFile) == sText.size();
-    fOk = (fclose(pFile) == 0) && fOk;
-    if (fOk)
-        fOk = rename(sTemp.c_str(), sPath.c_str()) == 0;
-    if (!fOk)
-        remove(sTemp.c_str());
-    return fOk;
-}
 
 const char kRecordBegin[] = ";winsim:begin\n";
 const char kRecordEnd[] = ";winsim:end\n";
@@ -210,7 +199,7 @@ void RegistryChanged()
     if (machine.sFolder.empty())
         return;
     std::string sPath = machine.sFolder + "/" + kRegistryFile;
-    if (!WriteFileAtomically(sPath, FormatRegText(machine.registry)))
+    if (!WriteRegFile(machine.registry, sPath))
         fprintf(stderr, "winsim: cannot write %s: %s\n", sPath.c_str(), strerror(errno));
 }
 
@@ -228,7 +217,7 @@ void FoldRecords()
     struct stat st;
     if (stat(sPath.c_str(), &st) != 0)
         return;
-    if (!WriteFileAtomically(sPath, FormatRegText(machine.registry)))
+    if (!WriteRegFile(machine.registry, sPath))
         fprintf(stderr, "winsim: cannot write %s: %s\n", sPath.c_str(), strerror(errno));
 }
 

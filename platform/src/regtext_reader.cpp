@@ -8,6 +8,10 @@
 #include <cstdio>
 #include <cstring>
 
+// The stand-in's own files are host files: the real fopen, not the runtime's
+// stand-in that windows.h puts in its place (it maps paths and counts calls).
+#undef fopen
+
 namespace winsim
 {
 namespace detail

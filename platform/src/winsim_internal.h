@@ -242,6 +242,10 @@ bool ParseRegText(const std::string& sText, const std::string& sName, std::vecto
                   std::string* psError);
 void ApplyRegEdits(Registry& registry, const std::vector<RegEdit>& vEdits);
 std::string FormatRegText(const Registry& registry);
+// Writes the registry as REGEDIT4 (then sExtra) to a new file that replaces
+// sPath once complete, in blocks rather than as one string.
+bool WriteRegFile(const Registry& registry, const std::string& sPath,
+                  const std::string& sExtra = std::string());
 // One value line ("name"=data) with its newline, as the writer puts it.
 void FormatValueLine(std::string_view svName, DWORD dwType, std::string_view svBytes,
                      std::string* psOut);
