@@ -186,4 +186,22 @@ TEST_F(RecordsTest, ARunThatEndsFoldsItsRecordsIntoTheFile)
     EXPECT_EQ(Expected(Changes().size()), sFile);
 }
 
+// Loading and saving registry.reg are the stand-in's own work: a fault armed
+// for the program's fopen must not hit them, nor may they count as its calls.
+TEST_F(RecordsTest, TheMachineFilesAreNotTheProgramsFopen)
+{
+    TempFolder folder;
+    platform_test::WriteFileBytes(folder / "registry.reg", kBase);
+    winsim::FailCall("fopen", 1, ERROR_ACCESS_DENIED);
+    std::string sError;
+    ASSERT_TRUE(winsim::LoadMachine(folder.Path(), &sError)) << sError;
+    SetText("SOFTWARE\\Brenmoor", "V", "1");
+    Import("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenmoor\\Bulk]\n");
+    EXPECT_EQ(0, winsim::CallCount("fopen"));
+    winsim::ClearFaults();
+    EXPECT_NE(std::string::npos, platform_test::ReadFileBytes(folder / "registry.reg")
+                                     .find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenmoor\\Bulk]"));
+    EXPECT_NE(std::string::npos, Loaded(folder.Path()).find("\"V\"=\"1\""));
+}
+
 } // namespace
