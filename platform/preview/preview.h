@@ -31,6 +31,15 @@ struct InputFile
 bool ReadExports(const std::vector<std::string>& vsPaths, winsim::detail::Registry& registry,
                  std::vector<InputFile>* pvFiles, std::string* psError);
 
+// A file that starts with a hive's signature ("regf").
+bool IsHiveFile(const std::string& sPath);
+// Reads an NT hive file (through libhivex where the build has it) into the
+// sink, below the key its file name stands for.
+bool ReadHive(const std::string& sPath, winsim::detail::RegTextSink* pSink, std::string* psError);
+
+// The nFormat of an InputFile read from a hive.
+const int kFormatHive = 100;
+
 // The registry changes the run made: the change records it appended to
 // registry.reg, applied to the registry as it was before the run.
 struct ChangeList

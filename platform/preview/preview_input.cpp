@@ -8,7 +8,11 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+
+// Host files: the real fopen, not the stand-in runtime's.
+#undef fopen
 
 namespace preview
 {
@@ -155,6 +159,26 @@ private:
 
 } // namespace
 
+bool IsHiveFile(const std::string& sPath)
+{
+    char achMagic[4] = {0, 0, 0, 0};
+    FILE* pFile = ::fopen(sPath.c_str(), "rb");
+    if (!pFile)
+        return false;
+    size_t cbRead = fread(achMagic, 1, sizeof achMagic, pFile);
+    fclose(pFile);
+    return cbRead == 4 && memcmp(achMagic, "regf", 4) == 0;
+}
+
+#ifndef MORIX_HAVE_HIVEX
+bool ReadHive(const std::string& sPath, winsim::detail::RegTextSink*, std::string* psError)
+{
+    *psError = sPath + ": an NT hive file; this build reads hives only with libhivex "
+                       "(apt-get install libhivex-dev, then build again)";
+    return false;
+}
+#endif
+
 bool ReadExports(const std::vector<std::string>& vsPaths, winsim::detail::Registry& registry,
                  std::vector<InputFile>* pvFiles, std::string* psError)
 {
@@ -174,9 +198,15 @@ bool ReadExports(const std::vector<std::string>& vsPaths, winsim::detail::Regist
         InputSink sink(registry);
         InputFile file;
         file.sPath = sPath;
-        if (!winsim::detail::ReadRegFile(
-                sPath, winsim::detail::RegTextRegedit4 | winsim::detail::RegTextVersion5, &sink,
-                psError, &file.nFormat))
+        if (IsHiveFile(sPath))
+        {
+            file.nFormat = kFormatHive;
+            if (!ReadHive(sPath, &sink, psError))
+                return false;
+        }
+        else if (!winsim::detail::ReadRegFile(
+                     sPath, winsim::detail::RegTextRegedit4 | winsim::detail::RegTextVersion5,
+                     &sink, psError, &file.nFormat))
             return false;
         file.clue = sink.Clue(sPath);
         if (!file.clue.sError.empty())

@@ -161,6 +161,8 @@ std::string ReadWholeFile(const std::string& sPath, unsigned long long ullFrom =
 
 std::string FormatName(int nFormat)
 {
+    if (nFormat == preview::kFormatHive)
+        return "NT hive file";
     return nFormat == winsim::detail::RegTextVersion5
                ? "Windows Registry Editor Version 5.00, UTF-16LE"
                : "REGEDIT4";

@@ -107,6 +107,38 @@ bool AnsiFromUnicode(unsigned int uChar, char* pch)
     return false;
 }
 
+bool AnsiFromUtf16(std::string_view svUtf16, std::string* psOut, unsigned int* puBad)
+{
+    psOut->clear();
+    const unsigned char* pb = reinterpret_cast<const unsigned char*>(svUtf16.data());
+    for (size_t i = 0; i + 1 < svUtf16.size(); i += 2)
+    {
+        unsigned int uChar = pb[i] | (pb[i + 1] << 8);
+        if (uChar >= 0xD800 && uChar <= 0xDBFF && i + 3 < svUtf16.size())
+        {
+            unsigned int uLow = pb[i + 2] | (pb[i + 3] << 8);
+            if (uLow >= 0xDC00 && uLow <= 0xDFFF)
+            {
+                uChar = 0x10000 + ((uChar - 0xD800) << 10) + (uLow - 0xDC00);
+                i += 2;
+            }
+        }
+        char chAnsi = 0;
+        if (!AnsiFromUnicode(uChar, &chAnsi))
+        {
+            *puBad = uChar;
+            return false;
+        }
+        psOut->push_back(chAnsi);
+    }
+    return true;
+}
+
+std::string CodePointName(unsigned int uChar)
+{
+    return CodePointText(uChar);
+}
+
 struct RegTextReader::Impl
 {
     enum Encoding
@@ -590,27 +622,11 @@ struct RegTextReader::Impl
     {
         if (sUtf16.size() % 2 != 0)
             return Fail(nValueLine, "UTF-16 string data with an odd number of bytes");
-        psOut->clear();
-        const unsigned char* pb = reinterpret_cast<const unsigned char*>(sUtf16.data());
-        for (size_t i = 0; i < sUtf16.size(); i += 2)
-        {
-            unsigned int uChar = pb[i] | (pb[i + 1] << 8);
-            if (uChar >= 0xD800 && uChar <= 0xDBFF && i + 3 < sUtf16.size())
-            {
-                unsigned int uLow = pb[i + 2] | (pb[i + 3] << 8);
-                if (uLow >= 0xDC00 && uLow <= 0xDFFF)
-                {
-                    uChar = 0x10000 + ((uChar - 0xD800) << 10) + (uLow - 0xDC00);
-                    i += 2;
-                }
-            }
-            char chAnsi = 0;
-            if (!AnsiFromUnicode(uChar, &chAnsi))
-                return Fail(nValueLine, "character " + CodePointText(uChar) +
-                                            " in a string value has no form in the machine's "
-                                            "ANSI code page (Windows-1252)");
-            psOut->push_back(chAnsi);
-        }
+        unsigned int uBad = 0;
+        if (!AnsiFromUtf16(sUtf16, psOut, &uBad))
+            return Fail(nValueLine, "character " + CodePointText(uBad) +
+                                        " in a string value has no form in the machine's "
+                                        "ANSI code page (Windows-1252)");
         return true;
     }
 };

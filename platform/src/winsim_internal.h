@@ -253,6 +253,11 @@ void FormatValueLine(std::string_view svName, DWORD dwType, std::string_view svB
 // Windows-1252, the ANSI code page of the machines the program meets.
 // Returns false for a character with no ANSI form.
 bool AnsiFromUnicode(unsigned int uChar, char* pch);
+// UTF-16LE text (an odd last byte ignored) in Windows-1252; false with the
+// first character that has no ANSI form in *puBad.
+bool AnsiFromUtf16(std::string_view svUtf16, std::string* psOut, unsigned int* puBad);
+// "U+20AC"
+std::string CodePointName(unsigned int uChar);
 
 // ---------------------------------------------------------------------------
 // The machine

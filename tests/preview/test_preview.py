@@ -1,12 +1,14 @@
 """The preview command on a sample 9x export and a sample XP export (HKLM and
 HKCU in separate version 5.00 files), and its refusals of bad input.
 
-    test_preview.py PREVIEW-PROGRAM CASE     CASE: win98, winxp, bad_input
+    test_preview.py PREVIEW-PROGRAM CASE [REG2HIVE]
+                                   CASE: win98, winxp, options, bad_input, hive
 """
 
 import hashlib
 import os
 import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -14,6 +16,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PREVIEW = None
+REG2HIVE = None
 LOG_TIME = re.compile(r"^\*\*\*\* .* - Logging Enabled \*\*\*\*$", re.M)
 REPORT_LINE = re.compile(r"Line \d+\]")
 
@@ -129,9 +132,72 @@ class BadInput(unittest.TestCase):
                      "--write-result", "TMP/ok.reg")
 
 
+def empty_hive():
+    """An NT hive with nothing but its root key: a base block, one bin with the
+    root's key cell, a security cell and the free rest (libhivex cannot start
+    a hive from nothing)."""
+    def cell(body):
+        size = (len(body) + 4 + 7) & ~7
+        return struct.pack("<i", -size) + body + b"\0" * (size - 4 - len(body))
+
+    def key(security):
+        return (b"nk" + struct.pack("<HQI", 0x2C, 0, 0) +
+                struct.pack("<15I", 0xFFFFFFFF, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0, 0xFFFFFFFF,
+                            security, 0xFFFFFFFF, 0, 0, 0, 0, 0, 0) + struct.pack("<HH", 4, 0) + b"ROOT")
+    root = 0x20
+    security = root + len(cell(key(0)))
+    descriptor = struct.pack("<BBHIIII", 1, 0, 0x8000, 0, 0, 0, 0)
+    cells = cell(key(security)) + cell(b"sk" + struct.pack("<HIIII", 0, security, security, 1,
+                                                           len(descriptor)) + descriptor)
+    free = 4096 - 32 - len(cells)
+    hbin = (b"hbin" + struct.pack("<II", 0, 4096) + b"\0" * 20 + cells + struct.pack("<i", free) +
+            b"\0" * (free - 4))
+    base = bytearray(4096)
+    struct.pack_into("<4sIIQIIIIIII", base, 0, b"regf", 1, 1, 0, 1, 3, 0, 1, root, 4096, 1)
+    checksum = 0
+    for i in range(127):
+        checksum ^= struct.unpack_from("<I", base, i * 4)[0]
+    struct.pack_into("<I", base, 0x1FC, checksum)
+    return bytes(base) + hbin
+
+
+class PreviewOnHives(unittest.TestCase):
+    def test_hives_of_the_xp_sample_preview_as_its_exports_do(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            base = os.path.join(tmp, "empty.hive")
+            with open(base, "wb") as f:
+                f.write(empty_hive())
+            for extra, export, key, name in (
+                    ([], "winxp/hklm.reg", "HKEY_LOCAL_MACHINE\\SOFTWARE", "SOFTWARE"),
+                    (["--control-set"], "winxp/hklm.reg", "HKEY_LOCAL_MACHINE\\SYSTEM", "SYSTEM"),
+                    ([], "winxp/hkcu.reg", "HKEY_CURRENT_USER", "NTUSER.DAT")):
+                subprocess.run([REG2HIVE, *extra, base, export, key, os.path.join(tmp, name)],
+                               cwd=HERE, check=True)
+            hives = [os.path.join(tmp, n) for n in ("SOFTWARE", "SYSTEM", "NTUSER.DAT")]
+            result = os.path.join(tmp, "after.reg")
+            done = run(*[a for h in hives for a in ("--machine", h)], "--write-result", result,
+                       "--", "-uninstall=Model 12", tmpdir=tmp)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("Machine file: %s (NT hive file)" % hives[1], done.stdout)
+            self.assertIn("Windows version: winxp (inferred from %s" % hives[0], done.stdout)
+            # The log, the changes and the calls are those of the exports; the
+            # printers come from ControlSet001, as SYSTEM\Select names it.
+            tail = lambda text: text[text.index("\n======== The log"):]
+            shown = normalise(done.stdout).replace(result, "<result>")
+            self.assertEqual(tail(expected("winxp/expect.txt")), tail(shown))
+
+            os.rename(hives[0], os.path.join(tmp, "SOFTWARE.old"))
+            done = run("--machine", os.path.join(tmp, "SOFTWARE.old"), "--", "-uninstall=M",
+                       tmpdir=tmp)
+            self.assertNotEqual(done.returncode, 0)
+            self.assertIn("SOFTWARE.old: a hive file is named for the part of the registry it "
+                          "holds", done.stderr)
+
+
 if __name__ == "__main__":
     PREVIEW = sys.argv[1]
-    cases = {"win98": "PreviewOnSamples.test_win98", "winxp": "PreviewOnSamples.test_winxp",
+    REG2HIVE = sys.argv[3] if len(sys.argv) > 3 else None
+    cases = {"hive": "PreviewOnHives","win98": "PreviewOnSamples.test_win98", "winxp": "PreviewOnSamples.test_winxp",
              "options": "PreviewOnSamples.test_assumptions_are_shown", "bad_input": "BadInput"}
     suite = unittest.defaultTestLoader.loadTestsFromName(cases[sys.argv[2]], sys.modules[__name__])
     sys.exit(0 if unittest.TextTestRunner(verbosity=2).run(suite).wasSuccessful() else 1)
