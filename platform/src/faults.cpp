@@ -5,6 +5,7 @@
 
 #include <winsim.h>
 
+#include <cstdint>
 #include <functional>
 #include <list>
 #include <map>
@@ -26,17 +27,59 @@ struct PendingHook
     std::function<void()> fnAction;
 };
 
+// Every stand-in call counts itself here, so the common case (nothing armed)
+// must cost next to nothing: callers pass their name as a literal, whose
+// address finds its counter in a small table without building a string.
+struct CounterSlot
+{
+    const char* pszName = nullptr;
+    int* pnCount = nullptr;
+};
+
+const size_t kCounterSlots = 256;
+
 struct FaultTable
 {
     std::map<std::string, int> mapCalls;
     std::map<std::string, std::list<PendingFault>> mapFaults;
     std::map<std::string, std::list<PendingHook>> mapHooks;
+    size_t nPending = 0; // faults and hooks not yet due
+    CounterSlot aSlots[kCounterSlots];
 };
 
 FaultTable& Table()
 {
     static FaultTable* pTable = winsim::detail::KeptUntilExit(new FaultTable);
     return *pTable;
+}
+
+int& CounterFor(FaultTable& table, const char* pszFunction)
+{
+    size_t iSlot = (reinterpret_cast<uintptr_t>(pszFunction) >> 3) % kCounterSlots;
+    for (size_t nProbes = 0; nProbes < kCounterSlots; ++nProbes)
+    {
+        CounterSlot& slot = table.aSlots[iSlot];
+        if (slot.pszName == pszFunction)
+            return *slot.pnCount;
+        if (!slot.pszName)
+        {
+            slot.pszName = pszFunction;
+            slot.pnCount = &table.mapCalls[pszFunction];
+            return *slot.pnCount;
+        }
+        iSlot = (iSlot + 1) % kCounterSlots;
+    }
+    return table.mapCalls[pszFunction];
+}
+
+size_t CountPending(const FaultTable& table)
+{
+    size_t nPending = 0;
+    for (const auto& entry : table.mapFaults)
+        nPending += entry.second.size();
+    for (const auto& entry : table.mapHooks)
+        nPending += entry.second.size();
+    return nPending;
 }
 
 } // namespace
@@ -50,8 +93,10 @@ bool CallFails(const char* pszFunction, DWORD* pdwStatus)
 {
     CurrentMachine();
     FaultTable& table = Table();
+    ++CounterFor(table, pszFunction);
+    if (table.nPending == 0)
+        return false;
     std::string sFunction(pszFunction);
-    ++table.mapCalls[sFunction];
 
     // Hooks due now are taken off the table before they run, so an action may
     // itself call platform functions or arm new faults.
@@ -65,6 +110,7 @@ bool CallFails(const char* pszFunction, DWORD* pdwStatus)
             {
                 lDue.push_back(std::move(it->fnAction));
                 it = itHooks->second.erase(it);
+                --table.nPending;
             }
             else
                 ++it;
@@ -85,6 +131,7 @@ bool CallFails(const char* pszFunction, DWORD* pdwStatus)
                     *pdwStatus = it->dwStatus;
                 fFails = true;
                 it = itFaults->second.erase(it);
+                --table.nPending;
             }
             else
                 ++it;
@@ -99,6 +146,9 @@ void ResetFaults()
     table.mapCalls.clear();
     table.mapFaults.clear();
     table.mapHooks.clear();
+    table.nPending = 0;
+    for (CounterSlot& slot : table.aSlots)
+        slot = CounterSlot();
 }
 
 } // namespace detail
@@ -106,18 +156,25 @@ void ResetFaults()
 void FailCall(const std::string& sFunction, int nNth, DWORD dwStatus)
 {
     if (nNth > 0)
+    {
         Table().mapFaults[sFunction].push_back(PendingFault{nNth, dwStatus});
+        ++Table().nPending;
+    }
 }
 
 void ClearFaults()
 {
     Table().mapFaults.clear();
+    Table().nPending = CountPending(Table());
 }
 
 void OnCall(const std::string& sFunction, int nNth, std::function<void()> fnAction)
 {
     if (nNth > 0 && fnAction)
+    {
         Table().mapHooks[sFunction].push_back(PendingHook{nNth, std::move(fnAction)});
+        ++Table().nPending;
+    }
 }
 
 int CallCount(const std::string& sFunction)

@@ -16,8 +16,15 @@ int main(int argc, char** argv)
         fprintf(stderr, "%s\n", sMessage.c_str());
         return nStatus;
     }
+    // Windows starts the program by its own path on the machine, and that is
+    // what the program reports: the system directory, not a host path.
+    std::string sProgramPath = std::string(winsim::detail::SystemDirectory()) + "\\qvzmrx14.exe";
+    std::vector<char*> vpszArgv(argv, argv + argc);
+    if (!vpszArgv.empty())
+        vpszArgv[0] = &sProgramPath[0];
+    vpszArgv.push_back(nullptr);
     __argc = argc;
-    __argv = argv;
+    __argv = vpszArgv.data();
     // Windows passes the command line without the program's path and the
     // blanks after it; here the words are joined by single blanks.
     std::string sArguments;

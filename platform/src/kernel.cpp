@@ -314,6 +314,11 @@ void ResetKernelObjects()
     KernelObjects().clear();
 }
 
+const char* SystemDirectory()
+{
+    return kSystemDirectory;
+}
+
 } // namespace detail
 } // namespace winsim
 

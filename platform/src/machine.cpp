@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <utility>
 #include <sys/stat.h>
 
@@ -73,9 +71,11 @@ bool IsDirectory(const std::string& sPath)
     return stat(sPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Drops everything of the previous machine that outlives it in this process.
+// Drops everything of the previous machine that outlives it in this process,
+// after saving what it still owes its folder.
 void ForgetMachineState()
 {
+    FoldRecords();
     ResetRegistryHandles();
     RemoveTempFolder();
 }
@@ -110,21 +110,6 @@ const NamedVersion g_aVersions[] = {
     {"win10", {6, 2, 9200, VER_PLATFORM_WIN32_NT, "", 0, 0x100, 1}},
 };
 
-bool WriteFileAtomically(const std::string& sPath, const std::string& sText)
-{
-    std::string sTemp = sPath + ".tmp";
-    FILE* pFile = ::fopen(sTemp.c_str(), "wb");
-    if (!pFile)
-        return false;
-    bool fOk = fwrite(sText.data(), 1, sText.size(), pFile) == sText.size();
-    fOk = (fclose(pFile) == 0) && fOk;
-    if (fOk)
-        fOk = rename(sTemp.c_str(), sPath.c_str()) == 0;
-    if (!fOk)
-        remove(sTemp.c_str());
-    return fOk;
-}
-
 bool LoadMachineFolder(const std::string& sFolder, std::string* psError)
 {
     if (!IsDirectory(sFolder))
@@ -138,21 +123,11 @@ bool LoadMachineFolder(const std::string& sFolder, std::string* psError)
     struct stat st;
     if (stat(sRegistryPath.c_str(), &st) == 0)
     {
-        std::ifstream file(sRegistryPath, std::ios::binary);
-        std::stringstream text;
-        text << file.rdbuf();
-        if (!file.good() && !file.eof())
-        {
-            if (psError)
-                *psError = sRegistryPath + ":1: cannot be read";
+        if (!LoadRegistryFile(sRegistryPath, &registry, psError))
             return false;
-        }
-        std::vector<RegEdit> vEdits;
-        if (!ParseRegText(text.str(), sRegistryPath, &vEdits, psError))
-            return false;
-        ApplyRegEdits(registry, vEdits);
     }
     ForgetMachineState();
+    BumpVersionEpoch();
     Machine& machine = TheMachine();
     std::error_code ec;
     std::filesystem::path absolute = std::filesystem::absolute(sFolder, ec);
@@ -171,6 +146,7 @@ void UseEmptyMachine()
     machine.sFolder.clear();
     machine.registry = Registry();
     machine.fReady = true;
+    BumpVersionEpoch();
 }
 
 } // namespace
@@ -194,16 +170,6 @@ Machine& CurrentMachine()
             fprintf(stderr, "winsim: %s; running on an empty machine\n", sError.c_str());
     }
     return machine;
-}
-
-void RegistryChanged()
-{
-    Machine& machine = CurrentMachine();
-    if (machine.sFolder.empty())
-        return;
-    std::string sPath = machine.sFolder + "/" + kRegistryFile;
-    if (!WriteFileAtomically(sPath, FormatRegText(machine.registry)))
-        fprintf(stderr, "winsim: cannot write %s: %s\n", sPath.c_str(), strerror(errno));
 }
 
 std::string DriveFolder(char chDrive, bool fCreate)
@@ -250,16 +216,19 @@ std::string DriveFolder(char chDrive, bool fCreate)
     return sPath;
 }
 
-const VersionInfo& MachineVersion()
+namespace
+{
+
+const VersionInfo& ReadMachineVersion()
 {
     std::shared_ptr<RegKey> pKey = FindKeyByPath("HKEY_CURRENT_USER\\Software\\Wine");
     if (!pKey)
         return kWinXp;
-    auto it = pKey->mapValues.find("Version");
-    if (it == pKey->mapValues.end() || it->second.dwType != REG_SZ)
+    const RegValue* pValue = FindValue(*pKey, "Version");
+    if (!pValue || pValue->dwType != REG_SZ)
         return kWinXp;
-    const std::string& sBytes = it->second.sBytes;
-    std::string sName = sBytes.substr(0, sBytes.find('\0'));
+    std::string_view svBytes = pValue->Bytes();
+    std::string_view sName = svBytes.substr(0, svBytes.find('\0'));
     // Wine compares the names exactly: "Win98" is not a version name.
     for (const NamedVersion& version : g_aVersions)
     {
@@ -267,6 +236,23 @@ const VersionInfo& MachineVersion()
             return version.info;
     }
     return kWinXp;
+}
+
+} // namespace
+
+// Every registry call asks for the version (the access checks differ), so it is
+// parsed again only after something on its path changed.
+const VersionInfo& MachineVersion()
+{
+    static unsigned long long s_ullEpoch = 0;
+    static const VersionInfo* s_pVersion = &kWinXp;
+    CurrentMachine();
+    if (s_ullEpoch != VersionEpoch())
+    {
+        s_pVersion = &ReadMachineVersion();
+        s_ullEpoch = VersionEpoch();
+    }
+    return *s_pVersion;
 }
 
 bool IsNtPlatform()

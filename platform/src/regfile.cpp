@@ -1,11 +1,16 @@
-// REGEDIT4 text: the reader that machine files and tests feed the registry
-// with, and the writer that saves it. A file is parsed completely before any
-// of it is applied, so a bad line never leaves a half-loaded registry.
+// Registry text: the sinks that apply what the reader hands on, and the
+// REGEDIT4 writer that saves the registry. Loading into a fresh registry (or
+// reading once to check, then again to apply) keeps a bad file from leaving a
+// half-loaded registry.
 #include "winsim_internal.h"
 
 #include <winsim.h>
 
 #include <cstdio>
+
+// The stand-in's own files are host files: the real fopen, not the runtime's
+// stand-in that windows.h puts in its place (it maps paths and counts calls).
+#undef fopen
 
 namespace winsim
 {
@@ -15,423 +20,274 @@ namespace detail
 namespace
 {
 
-const char kHeader[] = "REGEDIT4";
+const char kHeader4[] = "REGEDIT4";
 
-bool IsBlank(char ch)
+} // namespace
+// ---------------------------------------------------------------------------
+// Sinks
+
+RegTreeSink::RegTreeSink(Registry& registry) : m_registry(registry), m_ftNow(CurrentFileTime()) {}
+
+void RegTreeSink::Key(int iRoot, const std::vector<std::string_view>& vsvPath, bool fDelete)
 {
-    return ch == ' ' || ch == '\t';
+    RegKey* pRoot = m_registry.apRoots[iRoot].get();
+    if (fDelete)
+    {
+        m_vpPath.clear();
+        m_pKey = nullptr;
+        RegKey* pKey = pRoot;
+        for (std::string_view svName : vsvPath)
+        {
+            const std::shared_ptr<RegKey>* ppChild = FindChild(*pKey, svName);
+            if (!ppChild)
+                return;
+            pKey = ppChild->get();
+        }
+        RemoveSubkey(*pKey->pParent, pKey->sName);
+        return;
+    }
+    // Exports list keys depth first: the last key line's keys are mostly the
+    // start of this one.
+    size_t nKept = 0;
+    if (!m_vpPath.empty() && m_vpPath[0] == pRoot)
+    {
+        nKept = 1;
+        while (nKept < m_vpPath.size() && nKept - 1 < vsvPath.size() &&
+               EqualNoCase(m_vpPath[nKept]->sName, vsvPath[nKept - 1]))
+            ++nKept;
+    }
+    if (nKept == 0)
+    {
+        m_vpPath.clear();
+        m_vpPath.push_back(pRoot);
+        nKept = 1;
+    }
+    m_vpPath.resize(nKept);
+    RegKey* pKey = m_vpPath.back();
+    for (size_t i = nKept - 1; i < vsvPath.size(); ++i)
+    {
+        bool fCreated = false;
+        pKey = ChildFor(*pKey, vsvPath[i], &fCreated, m_ftNow).get();
+        m_vpPath.push_back(pKey);
+    }
+    m_pKey = pKey;
 }
 
-int HexDigit(char ch)
+void RegTreeSink::Value(std::string_view svName, DWORD dwType, std::string_view svBytes)
 {
-    if (ch >= '0' && ch <= '9')
-        return ch - '0';
-    if (ch >= 'a' && ch <= 'f')
-        return ch - 'a' + 10;
-    if (ch >= 'A' && ch <= 'F')
-        return ch - 'A' + 10;
-    return -1;
+    SetValueBytes(*m_pKey, svName, dwType, svBytes);
 }
 
-std::string TrimRight(const std::string& s)
+void RegTreeSink::RemoveValue(std::string_view svName)
 {
-    size_t iEnd = s.size();
-    while (iEnd > 0 && IsBlank(s[iEnd - 1]))
-        --iEnd;
-    return s.substr(0, iEnd);
+    DeleteValue(*m_pKey, svName);
 }
 
-std::string TrimLeft(const std::string& s)
+void RegEditSink::Key(int iRoot, const std::vector<std::string_view>& vsvPath, bool fDelete)
 {
-    size_t iStart = 0;
-    while (iStart < s.size() && IsBlank(s[iStart]))
-        ++iStart;
-    return s.substr(iStart);
+    m_iRoot = iRoot;
+    m_vsPath.assign(vsvPath.begin(), vsvPath.end());
+    RegEdit edit;
+    edit.eKind = fDelete ? RegEdit::DeleteKey : RegEdit::CreateKey;
+    edit.iRoot = iRoot;
+    edit.vsPath = m_vsPath;
+    vEdits.push_back(std::move(edit));
 }
 
-// Nothing but blanks or a comment may follow a complete item on a line.
-bool RestIsEmpty(const std::string& s, size_t iPos)
+void RegEditSink::Value(std::string_view svName, DWORD dwType, std::string_view svBytes)
 {
-    while (iPos < s.size() && IsBlank(s[iPos]))
-        ++iPos;
-    return iPos == s.size() || s[iPos] == ';';
+    RegEdit edit;
+    edit.eKind = RegEdit::SetValue;
+    edit.iRoot = m_iRoot;
+    edit.vsPath = m_vsPath;
+    edit.sValueName = std::string(svName);
+    edit.dwType = dwType;
+    edit.sBytes = std::string(svBytes);
+    vEdits.push_back(std::move(edit));
 }
 
-bool StartsWithNoCase(const std::string& s, size_t iPos, const char* pszPrefix)
+void RegEditSink::RemoveValue(std::string_view svName)
 {
-    std::string sPrefix(pszPrefix);
-    return s.size() - iPos >= sPrefix.size() &&
-           EqualNoCase(s.substr(iPos, sPrefix.size()), sPrefix);
+    RegEdit edit;
+    edit.eKind = RegEdit::DeleteValue;
+    edit.iRoot = m_iRoot;
+    edit.vsPath = m_vsPath;
+    edit.sValueName = std::string(svName);
+    vEdits.push_back(std::move(edit));
 }
 
-class RegTextParser
+// ---------------------------------------------------------------------------
+// The writer
+
+namespace
 {
-public:
-    RegTextParser(const std::string& sText, const std::string& sName) : m_sName(sName)
-    {
-        size_t iStart = 0;
-        while (iStart < sText.size())
-        {
-            size_t iEnd = sText.find('\n', iStart);
-            if (iEnd == std::string::npos)
-                iEnd = sText.size();
-            std::string sLine = sText.substr(iStart, iEnd - iStart);
-            if (!sLine.empty() && sLine.back() == '\r')
-                sLine.pop_back();
-            m_vsLines.push_back(sLine);
-            iStart = iEnd + 1;
-        }
-        if (!m_vsLines.empty() && m_vsLines[0].compare(0, 3, "\xEF\xBB\xBF") == 0)
-            m_vsLines[0].erase(0, 3);
-    }
 
-    bool Parse(std::vector<RegEdit>* pEdits, std::string* psError)
-    {
-        m_pEdits = pEdits;
-        m_psError = psError;
-        size_t iLine = 0;
-        while (iLine < m_vsLines.size() && TrimLeft(m_vsLines[iLine]).empty())
-            ++iLine;
-        if (iLine == m_vsLines.size())
-            return Fail(iLine == 0 ? 1 : iLine, "empty file, expected the REGEDIT4 header");
-        if (TrimRight(m_vsLines[iLine]) != kHeader)
-            return Fail(iLine + 1, "expected the REGEDIT4 header");
-        for (m_iLine = iLine + 1; m_iLine < m_vsLines.size(); ++m_iLine)
-        {
-            std::string sLine = TrimLeft(m_vsLines[m_iLine]);
-            if (sLine.empty() || sLine[0] == ';')
-                continue;
-            bool fOk = false;
-            if (sLine[0] == '[')
-                fOk = ParseKeyLine(sLine);
-            else if (sLine[0] == '"' || sLine[0] == '@')
-                fOk = ParseValueLine(sLine);
-            else
-                fOk = Fail(m_iLine + 1, "expected a [key] line or a \"name\"=value line");
-            if (!fOk)
-                return false;
-        }
-        return true;
-    }
-
-private:
-    bool Fail(size_t nLine, const std::string& sReason)
-    {
-        if (m_psError)
-            *m_psError = m_sName + ":" + std::to_string(nLine) + ": " + sReason;
-        return false;
-    }
-
-    bool FailHere(const std::string& sReason) { return Fail(m_iLine + 1, sReason); }
-
-    bool ParseKeyLine(const std::string& sLine)
-    {
-        size_t iClose = sLine.rfind(']');
-        if (iClose == std::string::npos)
-            return FailHere("key line without a closing ']'");
-        if (!RestIsEmpty(sLine, iClose + 1))
-            return FailHere("unexpected text after the key name");
-        std::string sPath = sLine.substr(1, iClose - 1);
-        bool fDelete = !sPath.empty() && sPath[0] == '-';
-        if (fDelete)
-            sPath.erase(0, 1);
-        // One trailing backslash is harmless; an empty name inside the path is not.
-        if (!sPath.empty() && sPath.back() == '\\')
-            sPath.pop_back();
-        if (sPath.empty())
-            return FailHere("empty key name");
-        std::vector<std::string> vsPath;
-        size_t iStart = 0;
-        while (true)
-        {
-            size_t iEnd = sPath.find('\\', iStart);
-            std::string sPart =
-                sPath.substr(iStart, iEnd == std::string::npos ? std::string::npos : iEnd - iStart);
-            if (sPart.empty())
-                return FailHere("empty component in key name '" + sPath + "'");
-            vsPath.push_back(sPart);
-            if (iEnd == std::string::npos)
-                break;
-            iStart = iEnd + 1;
-        }
-        int iRoot = RootFromName(vsPath[0]);
-        if (iRoot < 0)
-            return FailHere("unknown root key '" + vsPath[0] + "'");
-        vsPath.erase(vsPath.begin());
-        if (fDelete && vsPath.empty())
-            return FailHere("a root key cannot be deleted");
-        RegEdit edit;
-        edit.eKind = fDelete ? RegEdit::DeleteKey : RegEdit::CreateKey;
-        edit.iRoot = iRoot;
-        edit.vsPath = vsPath;
-        m_pEdits->push_back(edit);
-        m_fHaveKey = true;
-        m_fKeyDeleted = fDelete;
-        m_iRoot = iRoot;
-        m_vsPath = vsPath;
-        return true;
-    }
-
-    // Reads a quoted string starting at sLine[*piPos] == '"'; leaves *piPos after
-    // the closing quote.
-    bool ParseQuoted(const std::string& sLine, size_t* piPos, std::string* psText)
-    {
-        std::string sText;
-        size_t i = *piPos + 1;
-        for (; i < sLine.size(); ++i)
-        {
-            char ch = sLine[i];
-            if (ch == '"')
-            {
-                *piPos = i + 1;
-                *psText = sText;
-                return true;
-            }
-            if (ch == '\\')
-            {
-                if (i + 1 >= sLine.size())
-                    break;
-                char chNext = sLine[++i];
-                if (chNext != '\\' && chNext != '"')
-                    return FailHere(std::string("unknown escape '\\") + chNext + "' in a string");
-                sText += chNext;
-                continue;
-            }
-            sText += ch;
-        }
-        return FailHere("string without its closing quote");
-    }
-
-    bool ParseValueLine(const std::string& sLine)
-    {
-        if (!m_fHaveKey)
-            return FailHere("value line before any [key] line");
-        if (m_fKeyDeleted)
-            return FailHere("value line under a [-key] deletion");
-        std::string sName;
-        size_t iPos = 0;
-        if (sLine[0] == '@')
-            iPos = 1;
-        else if (!ParseQuoted(sLine, &iPos, &sName))
-            return false;
-        while (iPos < sLine.size() && IsBlank(sLine[iPos]))
-            ++iPos;
-        if (iPos >= sLine.size() || sLine[iPos] != '=')
-            return FailHere("expected '=' after the value name");
-        ++iPos;
-        while (iPos < sLine.size() && IsBlank(sLine[iPos]))
-            ++iPos;
-
-        RegEdit edit;
-        edit.eKind = RegEdit::SetValue;
-        edit.iRoot = m_iRoot;
-        edit.vsPath = m_vsPath;
-        edit.sValueName = sName;
-        if (iPos < sLine.size() && sLine[iPos] == '-' && RestIsEmpty(sLine, iPos + 1))
-            edit.eKind = RegEdit::DeleteValue;
-        else if (iPos < sLine.size() && sLine[iPos] == '"')
-        {
-            std::string sText;
-            if (!ParseQuoted(sLine, &iPos, &sText))
-                return false;
-            if (!RestIsEmpty(sLine, iPos))
-                return FailHere("unexpected text after the string");
-            edit.dwType = REG_SZ;
-            edit.sBytes = sText + '\0';
-        }
-        else if (StartsWithNoCase(sLine, iPos, "dword:"))
-        {
-            iPos += 6;
-            DWORD dwValue = 0;
-            size_t nDigits = 0;
-            for (; iPos < sLine.size() && HexDigit(sLine[iPos]) >= 0; ++iPos, ++nDigits)
-                dwValue = (dwValue << 4) | static_cast<DWORD>(HexDigit(sLine[iPos]));
-            if (nDigits == 0 || nDigits > 8 || !RestIsEmpty(sLine, iPos))
-                return FailHere("dword: needs 1 to 8 hexadecimal digits");
-            edit.dwType = REG_DWORD;
-            for (int i = 0; i < 4; ++i)
-                edit.sBytes += static_cast<char>((dwValue >> (8 * i)) & 0xFF);
-        }
-        else if (StartsWithNoCase(sLine, iPos, "hex"))
-        {
-            if (!ParseHexValue(sLine, iPos + 3, &edit))
-                return false;
-        }
-        else
-            return FailHere("unrecognised value data (expected \"text\", dword:, hex: or -)");
-        m_pEdits->push_back(edit);
-        return true;
-    }
-
-    bool ParseHexValue(const std::string& sLine, size_t iPos, RegEdit* pEdit)
-    {
-        pEdit->dwType = REG_BINARY;
-        if (iPos < sLine.size() && sLine[iPos] == '(')
-        {
-            DWORD dwType = 0;
-            size_t nDigits = 0;
-            for (++iPos; iPos < sLine.size() && HexDigit(sLine[iPos]) >= 0; ++iPos, ++nDigits)
-                dwType = (dwType << 4) | static_cast<DWORD>(HexDigit(sLine[iPos]));
-            if (nDigits == 0 || nDigits > 8 || iPos >= sLine.size() || sLine[iPos] != ')')
-                return FailHere("hex(type) needs a hexadecimal type number");
-            ++iPos;
-            pEdit->dwType = dwType;
-        }
-        if (iPos >= sLine.size() || sLine[iPos] != ':')
-            return FailHere("expected ':' after hex");
-        std::string sData = sLine.substr(iPos + 1);
-        // The bytes may go on over several lines, each ending in a backslash.
-        while (true)
-        {
-            std::string sPart = TrimRight(sData);
-            bool fContinued = !sPart.empty() && sPart.back() == '\\';
-            if (fContinued)
-                sPart.pop_back();
-            if (!ParseHexBytes(sPart, &pEdit->sBytes))
-                return false;
-            if (!fContinued)
-                return true;
-            if (m_iLine + 1 >= m_vsLines.size())
-                return FailHere("continuation backslash on the last line");
-            ++m_iLine;
-            sData = m_vsLines[m_iLine];
-        }
-    }
-
-    // One line's share of a hex byte list: "xx,xx,..." with blanks allowed
-    // around the commas; a comma may end the line.
-    bool ParseHexBytes(const std::string& sPart, std::string* psBytes)
-    {
-        size_t iPos = 0;
-        while (true)
-        {
-            while (iPos < sPart.size() && IsBlank(sPart[iPos]))
-                ++iPos;
-            if (iPos >= sPart.size() || sPart[iPos] == ';')
-                return true;
-            int nValue = HexDigit(sPart[iPos]);
-            if (nValue < 0)
-                return FailHere("bad hex byte at '" + sPart.substr(iPos) + "'");
-            ++iPos;
-            if (iPos < sPart.size() && HexDigit(sPart[iPos]) >= 0)
-                nValue = nValue * 16 + HexDigit(sPart[iPos++]);
-            psBytes->push_back(static_cast<char>(nValue));
-            while (iPos < sPart.size() && IsBlank(sPart[iPos]))
-                ++iPos;
-            if (iPos >= sPart.size() || sPart[iPos] == ';')
-                return true;
-            if (sPart[iPos] != ',')
-                return FailHere("expected ',' between hex bytes at '" + sPart.substr(iPos) + "'");
-            ++iPos;
-        }
-    }
-
-    std::string m_sName;
-    std::vector<std::string> m_vsLines;
-    size_t m_iLine = 0;
-    std::vector<RegEdit>* m_pEdits = nullptr;
-    std::string* m_psError = nullptr;
-    bool m_fHaveKey = false;
-    bool m_fKeyDeleted = false;
-    int m_iRoot = RootLocalMachine;
-    std::vector<std::string> m_vsPath;
-};
-
-std::string QuoteText(const std::string& sText)
+void AppendQuoted(std::string_view svText, std::string* psOut)
 {
-    std::string sQuoted = "\"";
-    for (char ch : sText)
+    psOut->push_back('"');
+    for (char ch : svText)
     {
         if (ch == '\\' || ch == '"')
-            sQuoted += '\\';
-        sQuoted += ch;
+            psOut->push_back('\\');
+        psOut->push_back(ch);
     }
-    return sQuoted + "\"";
+    psOut->push_back('"');
 }
 
 // A REG_SZ is written as a quoted string only when that reads back to the
 // very same bytes: text without NULs or line breaks, then exactly one NUL.
-bool IsPlainText(const std::string& sBytes)
+bool IsPlainText(std::string_view svBytes)
 {
-    if (sBytes.empty() || sBytes.back() != '\0')
+    if (svBytes.empty() || svBytes.back() != '\0')
         return false;
-    for (size_t i = 0; i + 1 < sBytes.size(); ++i)
+    for (size_t i = 0; i + 1 < svBytes.size(); ++i)
     {
-        char ch = sBytes[i];
+        char ch = svBytes[i];
         if (ch == '\0' || ch == '\n' || ch == '\r')
             return false;
     }
     return true;
 }
 
-void FormatValue(const RegValue& value, std::string* psOut)
+// Writes the text out in blocks when a sink is given, so that saving a large
+// registry needs no second copy of it in memory.
+struct TextOut
 {
-    std::string sLine = value.sName.empty() ? "@" : QuoteText(value.sName);
-    sLine += "=";
-    const std::string& sBytes = value.sBytes;
-    if (value.dwType == REG_SZ && IsPlainText(sBytes))
+    std::string sText;
+    FILE* pFile = nullptr;
+    bool fOk = true;
+
+    void Flush(size_t cbAtLeast)
     {
-        *psOut += sLine + QuoteText(sBytes.substr(0, sBytes.size() - 1)) + "\n";
+        if (!pFile || sText.size() < cbAtLeast)
+            return;
+        fOk = fOk && fwrite(sText.data(), 1, sText.size(), pFile) == sText.size();
+        sText.clear();
+    }
+};
+
+void FormatKey(const RegKey& key, std::string* psPath, bool fRoot, TextOut* pOut)
+{
+    std::string* psOut = &pOut->sText;
+    if (!fRoot || !key.vValues.empty())
+    {
+        *psOut += "\n[";
+        *psOut += *psPath;
+        *psOut += "]\n";
+        for (const RegValue& value : key.vValues)
+            FormatValueLine(value.Name(), value.dwType, value.Bytes(), psOut);
+        pOut->Flush(1 << 20);
+    }
+    size_t cchPath = psPath->size();
+    for (const auto& pChild : key.vpSubkeys)
+    {
+        psPath->push_back('\\');
+        *psPath += pChild->sName;
+        FormatKey(*pChild, psPath, false, pOut);
+        psPath->resize(cchPath);
+    }
+}
+
+void FormatRegistry(const Registry& registry, TextOut* pOut)
+{
+    pOut->sText += std::string(kHeader4) + "\n";
+    const int aiOrder[] = {RootLocalMachine, RootCurrentUser,   RootClassesRoot,
+                           RootUsers,        RootCurrentConfig, RootDynData};
+    std::string sPath;
+    for (int iRoot : aiOrder)
+    {
+        sPath = RootName(iRoot);
+        FormatKey(*registry.apRoots[iRoot], &sPath, true, pOut);
+    }
+    pOut->Flush(0);
+}
+
+} // namespace
+
+void FormatValueLine(std::string_view svName, DWORD dwType, std::string_view svBytes,
+                     std::string* psOut)
+{
+    static const char s_achHex[] = "0123456789abcdef";
+    size_t cchStart = psOut->size();
+    if (svName.empty())
+        psOut->push_back('@');
+    else
+        AppendQuoted(svName, psOut);
+    psOut->push_back('=');
+    if (dwType == REG_SZ && IsPlainText(svBytes))
+    {
+        AppendQuoted(svBytes.substr(0, svBytes.size() - 1), psOut);
+        psOut->push_back('\n');
         return;
     }
     char szBuffer[32];
-    if (value.dwType == REG_DWORD && sBytes.size() == 4)
+    if (dwType == REG_DWORD && svBytes.size() == 4)
     {
         DWORD dwValue = 0;
         for (int i = 3; i >= 0; --i)
-            dwValue = (dwValue << 8) | static_cast<unsigned char>(sBytes[i]);
-        snprintf(szBuffer, sizeof szBuffer, "dword:%08x", dwValue);
-        *psOut += sLine + szBuffer + "\n";
+            dwValue = (dwValue << 8) | static_cast<unsigned char>(svBytes[i]);
+        snprintf(szBuffer, sizeof szBuffer, "dword:%08x\n", dwValue);
+        *psOut += szBuffer;
         return;
     }
-    if (value.dwType == REG_BINARY)
-        sLine += "hex:";
+    if (dwType == REG_BINARY)
+        *psOut += "hex:";
     else
     {
-        snprintf(szBuffer, sizeof szBuffer, "hex(%x):", value.dwType);
-        sLine += szBuffer;
+        snprintf(szBuffer, sizeof szBuffer, "hex(%x):", dwType);
+        *psOut += szBuffer;
     }
     // Long byte lists are wrapped as regedit does, keeping lines under 80 columns.
-    for (size_t i = 0; i < sBytes.size(); ++i)
+    size_t cchLine = psOut->size() - cchStart;
+    for (size_t i = 0; i < svBytes.size(); ++i)
     {
-        snprintf(szBuffer, sizeof szBuffer, "%02x", static_cast<unsigned char>(sBytes[i]));
+        unsigned char b = static_cast<unsigned char>(svBytes[i]);
         if (i > 0)
         {
-            if (sLine.size() + 4 > 78)
+            if (cchLine + 4 > 78)
             {
-                *psOut += sLine + ",\\\n";
-                sLine = "  ";
+                *psOut += ",\\\n  ";
+                cchLine = 2;
             }
             else
-                sLine += ",";
+            {
+                psOut->push_back(',');
+                ++cchLine;
+            }
         }
-        sLine += szBuffer;
+        psOut->push_back(s_achHex[b >> 4]);
+        psOut->push_back(s_achHex[b & 15]);
+        cchLine += 2;
     }
-    *psOut += sLine + "\n";
+    psOut->push_back('\n');
 }
 
-void FormatKey(const RegKey& key, const std::string& sPath, bool fRoot, std::string* psOut)
+namespace
 {
-    if (!fRoot || !key.mapValues.empty())
-    {
-        *psOut += "\n[" + sPath + "]\n";
-        for (const auto& entry : key.mapValues)
-            FormatValue(entry.second, psOut);
-    }
-    for (const auto& entry : key.mapSubkeys)
-        FormatKey(*entry.second, sPath + "\\" + entry.second->sName, false, psOut);
-}
+
+// Checks without applying.
+class NullSink : public RegTextSink
+{
+public:
+    void Key(int, const std::vector<std::string_view>&, bool) override {}
+    void Value(std::string_view, DWORD, std::string_view) override {}
+    void RemoveValue(std::string_view) override {}
+};
 
 } // namespace
 
 bool ParseRegText(const std::string& sText, const std::string& sName, std::vector<RegEdit>* pEdits,
                   std::string* psError)
 {
-    std::vector<RegEdit> vEdits;
-    RegTextParser parser(sText, sName);
-    if (!parser.Parse(&vEdits, psError))
+    RegEditSink sink;
+    RegTextReader reader(sName, RegTextRegedit4, &sink);
+    if (!reader.Feed(sText.data(), sText.size()) || !reader.Finish())
+    {
+        if (psError)
+            *psError = reader.Error();
         return false;
-    *pEdits = vEdits;
+    }
+    *pEdits = std::move(sink.vEdits);
     return true;
 }
 
@@ -448,9 +304,8 @@ void ApplyRegEdits(Registry& registry, const std::vector<RegEdit>& vEdits)
         case RegEdit::DeleteKey:
         {
             std::shared_ptr<RegKey> pKey = FindSubkey(pRoot, edit.vsPath);
-            std::shared_ptr<RegKey> pParent = pKey ? pKey->pParent.lock() : nullptr;
-            if (pParent)
-                RemoveSubkey(pParent, pKey->sName);
+            if (pKey && pKey->pParent)
+                RemoveSubkey(*pKey->pParent, pKey->sName);
             break;
         }
         case RegEdit::SetValue:
@@ -460,8 +315,8 @@ void ApplyRegEdits(Registry& registry, const std::vector<RegEdit>& vEdits)
         case RegEdit::DeleteValue:
         {
             std::shared_ptr<RegKey> pKey = FindSubkey(pRoot, edit.vsPath);
-            if (pKey && pKey->mapValues.erase(edit.sValueName))
-                TouchKey(*pKey);
+            if (pKey)
+                DeleteValue(*pKey, edit.sValueName);
             break;
         }
         }
@@ -470,21 +325,46 @@ void ApplyRegEdits(Registry& registry, const std::vector<RegEdit>& vEdits)
 
 std::string FormatRegText(const Registry& registry)
 {
-    std::string sOut = std::string(kHeader) + "\n";
-    const int aiOrder[] = {RootLocalMachine, RootCurrentUser, RootClassesRoot, RootUsers};
-    for (int iRoot : aiOrder)
-        FormatKey(*registry.apRoots[iRoot], RootName(iRoot), true, &sOut);
-    return sOut;
+    TextOut out;
+    FormatRegistry(registry, &out);
+    return out.sText;
+}
+
+bool WriteRegFile(const Registry& registry, const std::string& sPath, const std::string& sExtra)
+{
+    std::string sTemp = sPath + ".tmp";
+    TextOut out;
+    out.pFile = ::fopen(sTemp.c_str(), "wb");
+    if (!out.pFile)
+        return false;
+    FormatRegistry(registry, &out);
+    out.sText = sExtra;
+    out.Flush(0);
+    bool fOk = (fclose(out.pFile) == 0) && out.fOk;
+    if (fOk)
+        fOk = rename(sTemp.c_str(), sPath.c_str()) == 0;
+    if (!fOk)
+        remove(sTemp.c_str());
+    return fOk;
 }
 
 } // namespace detail
 
 bool ImportReg(const std::string& sText, std::string* psError, const std::string& sName)
 {
-    std::vector<detail::RegEdit> vEdits;
-    if (!detail::ParseRegText(sText, sName, &vEdits, psError))
+    // Read once to check, then again to apply: a bad text changes nothing.
+    detail::NullSink check;
+    detail::RegTextReader checker(sName, detail::RegTextRegedit4, &check);
+    if (!checker.Feed(sText.data(), sText.size()) || !checker.Finish())
+    {
+        if (psError)
+            *psError = checker.Error();
         return false;
-    detail::ApplyRegEdits(detail::CurrentMachine().registry, vEdits);
+    }
+    detail::RegTreeSink apply(detail::CurrentMachine().registry);
+    detail::RegTextReader applier(sName, detail::RegTextRegedit4, &apply);
+    applier.Feed(sText.data(), sText.size());
+    applier.Finish();
     detail::RegistryChanged();
     return true;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <string_view>
 
 using winsim::detail::RegKey;
 
@@ -95,6 +96,28 @@ bool FaultReturns(const char* pszFunction, LONG* plStatus)
     return true;
 }
 
+// The longest names and data are kept as the lists change; only after the last
+// of the longest went are they counted again.
+void RecountIfStale(RegKey& key)
+{
+    if (key.statSubkeyName.fStale)
+    {
+        key.statSubkeyName = winsim::detail::SizeStat();
+        for (const auto& pChild : key.vpSubkeys)
+            key.statSubkeyName.Add(pChild->sName.size());
+    }
+    if (key.statValueName.fStale || key.statValueData.fStale)
+    {
+        key.statValueName = winsim::detail::SizeStat();
+        key.statValueData = winsim::detail::SizeStat();
+        for (const auto& value : key.vValues)
+        {
+            key.statValueName.Add(value.Name().size());
+            key.statValueData.Add(value.Bytes().size());
+        }
+    }
+}
+
 bool IsStringType(DWORD dwType)
 {
     return dwType == REG_SZ || dwType == REG_EXPAND_SZ || dwType == REG_MULTI_SZ;
@@ -180,7 +203,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
     if (lpdwDisposition)
         *lpdwDisposition = fCreated ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     if (fCreated)
-        winsim::detail::RegistryChanged();
+        winsim::detail::RecordKeyCreated(*pResult);
     return ERROR_SUCCESS;
 }
 
@@ -199,11 +222,13 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
         return ERROR_ACCESS_DENIED;
     if (lpReserved || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
-    auto it = pKey->mapValues.find(lpValueName ? lpValueName : "");
-    if (it == pKey->mapValues.end())
+    const winsim::detail::RegValue* pValue =
+        winsim::detail::FindValue(*pKey, lpValueName ? lpValueName : "");
+    if (!pValue)
         return ERROR_FILE_NOT_FOUND;
-    const winsim::detail::RegValue& value = it->second;
-    DWORD cbValue = static_cast<DWORD>(value.sBytes.size());
+    const winsim::detail::RegValue& value = *pValue;
+    std::string_view svBytes = value.Bytes();
+    DWORD cbValue = static_cast<DWORD>(svBytes.size());
     if (lpType)
         *lpType = value.dwType;
     if (lpData)
@@ -214,11 +239,11 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
             return ERROR_MORE_DATA;
         }
         if (cbValue)
-            memcpy(lpData, value.sBytes.data(), cbValue);
+            memcpy(lpData, svBytes.data(), cbValue);
         // A string stored without its terminator reads back terminated when the
         // buffer has room, as Windows does; the size still tells the stored bytes.
         if (IsStringType(value.dwType) && *lpcbData > cbValue &&
-            (cbValue == 0 || value.sBytes[cbValue - 1] != '\0'))
+            (cbValue == 0 || svBytes[cbValue - 1] != '\0'))
             lpData[cbValue] = 0;
     }
     if (lpcbData)
@@ -242,11 +267,12 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
         return ERROR_ACCESS_DENIED;
     if (!lpData && cbData)
         return ERROR_NOACCESS;
-    std::string sBytes;
+    std::string_view svBytes;
     if (cbData)
-        sBytes.assign(reinterpret_cast<const char*>(lpData), cbData);
-    winsim::detail::SetValueBytes(*pKey, lpValueName ? lpValueName : "", dwType, sBytes);
-    winsim::detail::RegistryChanged();
+        svBytes = std::string_view(reinterpret_cast<const char*>(lpData), cbData);
+    const char* pszName = lpValueName ? lpValueName : "";
+    winsim::detail::SetValueBytes(*pKey, pszName, dwType, svBytes);
+    winsim::detail::RecordValueSet(*pKey, *winsim::detail::FindValue(*pKey, pszName));
     return ERROR_SUCCESS;
 }
 
@@ -281,24 +307,18 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
         lpClass[0] = '\0';
     if (lpcchClass)
         *lpcchClass = 0;
-    DWORD cchMaxSubkey = 0;
-    for (const auto& entry : pKey->mapSubkeys)
-        cchMaxSubkey = std::max<DWORD>(cchMaxSubkey, static_cast<DWORD>(entry.first.size()));
-    DWORD cchMaxValueName = 0;
-    DWORD cbMaxValue = 0;
-    for (const auto& entry : pKey->mapValues)
-    {
-        cchMaxValueName = std::max<DWORD>(cchMaxValueName, static_cast<DWORD>(entry.first.size()));
-        cbMaxValue = std::max<DWORD>(cbMaxValue, static_cast<DWORD>(entry.second.sBytes.size()));
-    }
+    RecountIfStale(*pKey);
+    DWORD cchMaxSubkey = pKey->statSubkeyName.nMax;
+    DWORD cchMaxValueName = pKey->statValueName.nMax;
+    DWORD cbMaxValue = pKey->statValueData.nMax;
     if (lpcSubKeys)
-        *lpcSubKeys = static_cast<DWORD>(pKey->mapSubkeys.size());
+        *lpcSubKeys = static_cast<DWORD>(pKey->vpSubkeys.size());
     if (lpcbMaxSubKeyLen)
         *lpcbMaxSubKeyLen = cchMaxSubkey;
     if (lpcbMaxClassLen)
         *lpcbMaxClassLen = 0;
     if (lpcValues)
-        *lpcValues = static_cast<DWORD>(pKey->mapValues.size());
+        *lpcValues = static_cast<DWORD>(pKey->vValues.size());
     if (lpcbMaxValueNameLen)
         *lpcbMaxValueNameLen = cchMaxValueName;
     if (lpcbMaxValueLen)
@@ -324,11 +344,9 @@ LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)
         return ERROR_ACCESS_DENIED;
     if (!lpName)
         return ERROR_INVALID_PARAMETER;
-    if (dwIndex >= pKey->mapSubkeys.size())
+    if (dwIndex >= pKey->vpSubkeys.size())
         return ERROR_NO_MORE_ITEMS;
-    auto it = pKey->mapSubkeys.begin();
-    std::advance(it, dwIndex);
-    const std::string& sName = it->second->sName;
+    const std::string& sName = pKey->vpSubkeys[dwIndex]->sName;
     if (sName.size() + 1 > cchName)
         return ERROR_MORE_DATA;
     memcpy(lpName, sName.c_str(), sName.size() + 1);
@@ -353,14 +371,14 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
         winsim::detail::FindSubkey(pKey, winsim::detail::SplitKeyPath(lpSubKey));
     if (!pTarget)
         return ERROR_FILE_NOT_FOUND;
-    std::shared_ptr<RegKey> pParent = pTarget->pParent.lock();
+    RegKey* pParent = pTarget->pParent;
     if (!pParent) // a root key cannot go
         return ERROR_ACCESS_DENIED;
     // NT deletes only a key without subkeys; the 9x family takes the whole subtree.
-    if (!pTarget->mapSubkeys.empty() && winsim::detail::IsNtPlatform())
+    if (!pTarget->vpSubkeys.empty() && winsim::detail::IsNtPlatform())
         return ERROR_ACCESS_DENIED;
-    winsim::detail::RemoveSubkey(pParent, pTarget->sName);
-    winsim::detail::RegistryChanged();
+    winsim::detail::RecordKeyDeleted(winsim::detail::KeyPath(*pTarget));
+    winsim::detail::RemoveSubkey(*pParent, pTarget->sName);
     return ERROR_SUCCESS;
 }
 

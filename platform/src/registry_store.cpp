@@ -4,6 +4,8 @@
 
 #include <winsim.h>
 
+#include <algorithm>
+#include <cstring>
 #include <ctime>
 
 namespace winsim
@@ -14,7 +16,7 @@ namespace detail
 namespace
 {
 
-int FoldCase(unsigned char ch)
+inline int FoldCase(unsigned char ch)
 {
     return (ch >= 'A' && ch <= 'Z') ? ch - 'A' + 'a' : ch;
 }
@@ -26,39 +28,146 @@ struct RootNames
 };
 
 const RootNames g_aRootNames[RootCount] = {
-    {"HKEY_CLASSES_ROOT", "HKCR"},
-    {"HKEY_CURRENT_USER", "HKCU"},
-    {"HKEY_LOCAL_MACHINE", "HKLM"},
-    {"HKEY_USERS", "HKU"},
+    {"HKEY_CLASSES_ROOT", "HKCR"}, {"HKEY_CURRENT_USER", "HKCU"},   {"HKEY_LOCAL_MACHINE", "HKLM"},
+    {"HKEY_USERS", "HKU"},         {"HKEY_CURRENT_CONFIG", "HKCC"}, {"HKEY_DYN_DATA", "HKDD"},
 };
 
-FILETIME Now()
+unsigned long long g_ullVersionEpoch = 1;
+
+// Whether a change in this key's own lists can touch HKCU\Software\Wine "Version":
+// the key is that root, its Software child, or Software\Wine.
+bool OnVersionPath(const RegKey& key)
 {
-    timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return FileTimeFromUnix(ts.tv_sec, ts.tv_nsec);
+    const RegKey* apChain[3] = {&key, nullptr, nullptr};
+    int nDepth = 0;
+    const RegKey* pKey = &key;
+    while (pKey->pParent)
+    {
+        if (++nDepth > 2)
+            return false;
+        pKey = pKey->pParent;
+        apChain[nDepth] = pKey;
+    }
+    if (key.fDeleted || !EqualNoCase(pKey->sName, g_aRootNames[RootCurrentUser].pszName))
+        return false;
+    if (nDepth >= 1 && !EqualNoCase(apChain[nDepth - 1]->sName, "Software"))
+        return false;
+    return nDepth < 2 || EqualNoCase(key.sName, "Wine");
+}
+
+void NoteChange(const RegKey& key)
+{
+    if (OnVersionPath(key))
+        ++g_ullVersionEpoch;
+}
+
+template <typename T, typename GetName>
+size_t LowerBound(const std::vector<T>& vItems, std::string_view svName, GetName getName)
+{
+    // Files and programs mostly add in order: try the end first.
+    if (vItems.empty() || CompareNoCase(getName(vItems.back()), svName) < 0)
+        return vItems.size();
+    size_t iLow = 0;
+    size_t iHigh = vItems.size();
+    while (iLow < iHigh)
+    {
+        size_t iMid = iLow + (iHigh - iLow) / 2;
+        if (CompareNoCase(getName(vItems[iMid]), svName) < 0)
+            iLow = iMid + 1;
+        else
+            iHigh = iMid;
+    }
+    return iLow;
+}
+
+std::string_view SubkeyName(const std::shared_ptr<RegKey>& pKey)
+{
+    return pKey->sName;
+}
+
+std::string_view ValueName(const RegValue& value)
+{
+    return value.Name();
+}
+
+void MarkDeleted(RegKey& key)
+{
+    key.fDeleted = true;
+    key.pParent = nullptr;
+    for (auto& pChild : key.vpSubkeys)
+        MarkDeleted(*pChild);
 }
 
 } // namespace
 
-int CompareNoCase(const std::string& sLeft, const std::string& sRight)
+int CompareNoCase(std::string_view svLeft, std::string_view svRight)
 {
-    size_t cch = sLeft.size() < sRight.size() ? sLeft.size() : sRight.size();
+    size_t cch = svLeft.size() < svRight.size() ? svLeft.size() : svRight.size();
+    const unsigned char* pLeft = reinterpret_cast<const unsigned char*>(svLeft.data());
+    const unsigned char* pRight = reinterpret_cast<const unsigned char*>(svRight.data());
     for (size_t i = 0; i < cch; ++i)
     {
-        int nLeft = FoldCase(static_cast<unsigned char>(sLeft[i]));
-        int nRight = FoldCase(static_cast<unsigned char>(sRight[i]));
+        if (pLeft[i] == pRight[i])
+            continue;
+        int nLeft = FoldCase(pLeft[i]);
+        int nRight = FoldCase(pRight[i]);
         if (nLeft != nRight)
             return nLeft < nRight ? -1 : 1;
     }
-    if (sLeft.size() == sRight.size())
+    if (svLeft.size() == svRight.size())
         return 0;
-    return sLeft.size() < sRight.size() ? -1 : 1;
+    return svLeft.size() < svRight.size() ? -1 : 1;
 }
 
-bool EqualNoCase(const std::string& sLeft, const std::string& sRight)
+bool EqualNoCase(std::string_view svLeft, std::string_view svRight)
 {
-    return sLeft.size() == sRight.size() && CompareNoCase(sLeft, sRight) == 0;
+    return svLeft.size() == svRight.size() && CompareNoCase(svLeft, svRight) == 0;
+}
+
+RegValue::RegValue(std::string_view svName, DWORD dwTypeIn, std::string_view svBytes)
+    : dwType(dwTypeIn), m_cchName(static_cast<uint32_t>(svName.size())),
+      m_cbData(static_cast<uint32_t>(svBytes.size()))
+{
+    size_t cbTotal = svName.size() + svBytes.size();
+    if (cbTotal == 0)
+        return;
+    m_pch.reset(new char[cbTotal]);
+    if (!svName.empty())
+        memcpy(m_pch.get(), svName.data(), svName.size());
+    if (!svBytes.empty())
+        memcpy(m_pch.get() + svName.size(), svBytes.data(), svBytes.size());
+}
+
+void RegValue::SetData(DWORD dwTypeIn, std::string_view svBytes)
+{
+    dwType = dwTypeIn;
+    size_t cbTotal = m_cchName + svBytes.size();
+    std::unique_ptr<char[]> pch(cbTotal ? new char[cbTotal] : nullptr);
+    if (m_cchName)
+        memcpy(pch.get(), m_pch.get(), m_cchName);
+    if (!svBytes.empty())
+        memcpy(pch.get() + m_cchName, svBytes.data(), svBytes.size());
+    m_pch = std::move(pch);
+    m_cbData = static_cast<uint32_t>(svBytes.size());
+}
+
+void SizeStat::Add(size_t n)
+{
+    uint32_t u = static_cast<uint32_t>(n);
+    if (u > nMax || (fStale && u == nMax))
+    {
+        nMax = u;
+        nAtMax = 1;
+        fStale = false;
+    }
+    else if (u == nMax)
+        ++nAtMax;
+}
+
+void SizeStat::Remove(size_t n)
+{
+    if (static_cast<uint32_t>(n) == nMax && nAtMax > 0 && --nAtMax == 0)
+        fStale = true;
 }
 
 Registry::Registry()
@@ -75,12 +184,12 @@ const char* RootName(int iRoot)
     return (iRoot >= 0 && iRoot < RootCount) ? g_aRootNames[iRoot].pszName : "";
 }
 
-int RootFromName(const std::string& sName)
+int RootFromName(std::string_view svName)
 {
     for (int i = 0; i < RootCount; ++i)
     {
-        if (EqualNoCase(sName, g_aRootNames[i].pszName) ||
-            EqualNoCase(sName, g_aRootNames[i].pszShort))
+        if (EqualNoCase(svName, g_aRootNames[i].pszName) ||
+            EqualNoCase(svName, g_aRootNames[i].pszShort))
             return i;
     }
     return -1;
@@ -102,85 +211,167 @@ std::vector<std::string> SplitKeyPath(const std::string& sPath)
     return vsPath;
 }
 
+FILETIME CurrentFileTime()
+{
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return FileTimeFromUnix(ts.tv_sec, ts.tv_nsec);
+}
+
+const std::shared_ptr<RegKey>* FindChild(const RegKey& key, std::string_view svName)
+{
+    size_t i = LowerBound(key.vpSubkeys, svName, SubkeyName);
+    if (i < key.vpSubkeys.size() && EqualNoCase(key.vpSubkeys[i]->sName, svName))
+        return &key.vpSubkeys[i];
+    return nullptr;
+}
+
+const RegValue* FindValue(const RegKey& key, std::string_view svName)
+{
+    size_t i = LowerBound(key.vValues, svName, ValueName);
+    if (i < key.vValues.size() && EqualNoCase(key.vValues[i].Name(), svName))
+        return &key.vValues[i];
+    return nullptr;
+}
+
+RegValue* FindValue(RegKey& key, std::string_view svName)
+{
+    return const_cast<RegValue*>(FindValue(static_cast<const RegKey&>(key), svName));
+}
+
+const std::shared_ptr<RegKey>& ChildFor(RegKey& key, std::string_view svName, bool* pfCreated,
+                                        const FILETIME& ftNow)
+{
+    size_t i = LowerBound(key.vpSubkeys, svName, SubkeyName);
+    if (i < key.vpSubkeys.size() && EqualNoCase(key.vpSubkeys[i]->sName, svName))
+    {
+        *pfCreated = false;
+        return key.vpSubkeys[i];
+    }
+    auto pChild = std::make_shared<RegKey>();
+    pChild->sName.assign(svName.data(), svName.size());
+    pChild->pParent = &key;
+    pChild->ftLastWrite = ftNow;
+    key.vpSubkeys.insert(key.vpSubkeys.begin() + static_cast<std::ptrdiff_t>(i), pChild);
+    key.statSubkeyName.Add(svName.size());
+    key.ftLastWrite = ftNow;
+    NoteChange(key);
+    *pfCreated = true;
+    return key.vpSubkeys[i];
+}
+
 std::shared_ptr<RegKey> FindSubkey(const std::shared_ptr<RegKey>& pFrom,
                                    const std::vector<std::string>& vsPath)
 {
-    std::shared_ptr<RegKey> pKey = pFrom;
+    const std::shared_ptr<RegKey>* ppKey = &pFrom;
     for (const std::string& sName : vsPath)
     {
-        auto it = pKey->mapSubkeys.find(sName);
-        if (it == pKey->mapSubkeys.end())
+        ppKey = FindChild(**ppKey, sName);
+        if (!ppKey)
             return nullptr;
-        pKey = it->second;
     }
-    return pKey;
+    return *ppKey;
 }
 
 std::shared_ptr<RegKey> CreateSubkey(const std::shared_ptr<RegKey>& pFrom,
                                      const std::vector<std::string>& vsPath, bool* pfCreated)
 {
     bool fCreated = false;
-    std::shared_ptr<RegKey> pKey = pFrom;
+    FILETIME ftNow = CurrentFileTime();
+    const std::shared_ptr<RegKey>* ppKey = &pFrom;
     for (const std::string& sName : vsPath)
-    {
-        auto it = pKey->mapSubkeys.find(sName);
-        if (it != pKey->mapSubkeys.end())
-        {
-            pKey = it->second;
-            fCreated = false;
-            continue;
-        }
-        auto pChild = std::make_shared<RegKey>();
-        pChild->sName = sName;
-        pChild->pParent = pKey;
-        pChild->ftLastWrite = Now();
-        pKey->mapSubkeys.emplace(sName, pChild);
-        TouchKey(*pKey);
-        pKey = pChild;
-        fCreated = true;
-    }
+        ppKey = &ChildFor(**ppKey, sName, &fCreated, ftNow);
     if (pfCreated)
         *pfCreated = fCreated;
-    return pKey;
+    return *ppKey;
 }
 
-void MarkDeleted(const std::shared_ptr<RegKey>& pKey)
+void RemoveSubkey(RegKey& parent, std::string_view svName)
 {
-    pKey->fDeleted = true;
-    for (auto& entry : pKey->mapSubkeys)
-        MarkDeleted(entry.second);
-}
-
-void RemoveSubkey(const std::shared_ptr<RegKey>& pParent, const std::string& sName)
-{
-    auto it = pParent->mapSubkeys.find(sName);
-    if (it == pParent->mapSubkeys.end())
+    size_t i = LowerBound(parent.vpSubkeys, svName, SubkeyName);
+    if (i >= parent.vpSubkeys.size() || !EqualNoCase(parent.vpSubkeys[i]->sName, svName))
         return;
-    std::shared_ptr<RegKey> pChild = it->second;
-    pParent->mapSubkeys.erase(it);
-    MarkDeleted(pChild);
-    TouchKey(*pParent);
+    std::shared_ptr<RegKey> pChild = parent.vpSubkeys[i];
+    parent.vpSubkeys.erase(parent.vpSubkeys.begin() + static_cast<std::ptrdiff_t>(i));
+    parent.statSubkeyName.Remove(pChild->sName.size());
+    NoteChange(parent);
+    MarkDeleted(*pChild);
+    TouchKey(parent);
 }
 
-void SetValueBytes(RegKey& key, const std::string& sName, DWORD dwType, const std::string& sBytes)
+void SetValueBytes(RegKey& key, std::string_view svName, DWORD dwType, std::string_view svBytes)
 {
-    auto it = key.mapValues.find(sName);
-    if (it == key.mapValues.end())
-        it = key.mapValues.emplace(sName, RegValue{sName, dwType, sBytes}).first;
+    size_t i = LowerBound(key.vValues, svName, ValueName);
+    if (i < key.vValues.size() && EqualNoCase(key.vValues[i].Name(), svName))
+    {
+        key.statValueData.Remove(key.vValues[i].Bytes().size());
+        key.vValues[i].SetData(dwType, svBytes);
+    }
     else
     {
-        it->second.dwType = dwType;
-        it->second.sBytes = sBytes;
+        key.vValues.insert(key.vValues.begin() + static_cast<std::ptrdiff_t>(i),
+                           RegValue(svName, dwType, svBytes));
+        key.statValueName.Add(svName.size());
     }
+    key.statValueData.Add(svBytes.size());
+    NoteChange(key);
     TouchKey(key);
+}
+
+bool DeleteValue(RegKey& key, std::string_view svName)
+{
+    size_t i = LowerBound(key.vValues, svName, ValueName);
+    if (i >= key.vValues.size() || !EqualNoCase(key.vValues[i].Name(), svName))
+        return false;
+    key.statValueName.Remove(key.vValues[i].Name().size());
+    key.statValueData.Remove(key.vValues[i].Bytes().size());
+    key.vValues.erase(key.vValues.begin() + static_cast<std::ptrdiff_t>(i));
+    NoteChange(key);
+    TouchKey(key);
+    return true;
 }
 
 void TouchKey(RegKey& key)
 {
-    key.ftLastWrite = Now();
+    key.ftLastWrite = CurrentFileTime();
 }
 
-std::shared_ptr<RegKey> FindKeyByPath(const std::string& sFullPath)
+std::string KeyPath(const RegKey& key)
+{
+    std::vector<const RegKey*> vpChain;
+    for (const RegKey* pKey = &key; pKey; pKey = pKey->pParent)
+        vpChain.push_back(pKey);
+    std::string sPath;
+    for (auto it = vpChain.rbegin(); it != vpChain.rend(); ++it)
+    {
+        if (!sPath.empty())
+            sPath += '\\';
+        sPath += (*it)->sName;
+    }
+    return sPath;
+}
+
+void CountSubtree(const RegKey& key, size_t* pnKeys, size_t* pnValues)
+{
+    for (const auto& pChild : key.vpSubkeys)
+    {
+        ++*pnKeys;
+        *pnValues += pChild->vValues.size();
+        CountSubtree(*pChild, pnKeys, pnValues);
+    }
+}
+
+unsigned long long VersionEpoch()
+{
+    return g_ullVersionEpoch;
+}
+
+void BumpVersionEpoch()
+{
+    ++g_ullVersionEpoch;
+}
+
+std::shared_ptr<RegKey> FindKeyByPath(const Registry& registry, const std::string& sFullPath)
 {
     std::vector<std::string> vsPath = SplitKeyPath(sFullPath);
     if (vsPath.empty())
@@ -189,7 +380,12 @@ std::shared_ptr<RegKey> FindKeyByPath(const std::string& sFullPath)
     if (iRoot < 0)
         return nullptr;
     vsPath.erase(vsPath.begin());
-    return FindSubkey(CurrentMachine().registry.apRoots[iRoot], vsPath);
+    return FindSubkey(registry.apRoots[iRoot], vsPath);
+}
+
+std::shared_ptr<RegKey> FindKeyByPath(const std::string& sFullPath)
+{
+    return FindKeyByPath(CurrentMachine().registry, sFullPath);
 }
 
 } // namespace detail
@@ -205,13 +401,13 @@ bool GetValue(const std::string& sKeyPath, const std::string& sValueName, DWORD*
     std::shared_ptr<detail::RegKey> pKey = detail::FindKeyByPath(sKeyPath);
     if (!pKey)
         return false;
-    auto it = pKey->mapValues.find(sValueName);
-    if (it == pKey->mapValues.end())
+    const detail::RegValue* pValue = detail::FindValue(*pKey, sValueName);
+    if (!pValue)
         return false;
     if (pdwType)
-        *pdwType = it->second.dwType;
+        *pdwType = pValue->dwType;
     if (psBytes)
-        *psBytes = it->second.sBytes;
+        psBytes->assign(pValue->Bytes().data(), pValue->Bytes().size());
     return true;
 }
 

@@ -6,7 +6,9 @@
 #include <winsim.h>
 #include <winspool.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace
 {
@@ -47,21 +49,20 @@ Field Text(const std::string& sText)
 
 Field StringValue(const RegKey& key, const char* pszName)
 {
-    auto it = key.mapValues.find(pszName);
-    if (it == key.mapValues.end() ||
-        (it->second.dwType != REG_SZ && it->second.dwType != REG_EXPAND_SZ))
+    const winsim::detail::RegValue* pValue = winsim::detail::FindValue(key, pszName);
+    if (!pValue || (pValue->dwType != REG_SZ && pValue->dwType != REG_EXPAND_SZ))
         return Field();
-    const std::string& sBytes = it->second.sBytes;
-    return Text(sBytes.substr(0, sBytes.find('\0')));
+    std::string_view svBytes = pValue->Bytes();
+    return Text(std::string(svBytes.substr(0, svBytes.find('\0'))));
 }
 
 DWORD DwordValue(const RegKey& key, const char* pszName)
 {
-    auto it = key.mapValues.find(pszName);
-    if (it == key.mapValues.end() || it->second.dwType != REG_DWORD || it->second.sBytes.size() < 4)
+    const winsim::detail::RegValue* pValue = winsim::detail::FindValue(key, pszName);
+    if (!pValue || pValue->dwType != REG_DWORD || pValue->Bytes().size() < 4)
         return 0;
     DWORD dwValue = 0;
-    memcpy(&dwValue, it->second.sBytes.data(), 4);
+    memcpy(&dwValue, pValue->Bytes().data(), 4);
     return dwValue;
 }
 
@@ -141,10 +142,33 @@ std::vector<std::string> MachinePorts()
     if (!pPorts)
         return {"COM1:", "FILE:", "LPT1:"};
     std::vector<std::string> vsPorts;
-    for (const auto& entry : pPorts->mapValues)
-        if (!entry.first.empty())
-            vsPorts.push_back(entry.second.sName);
+    for (const auto& value : pPorts->vValues)
+        if (!value.Name().empty())
+            vsPorts.push_back(std::string(value.Name()));
     return vsPorts;
+}
+
+// Where the spooler keeps its printers. An export made from the hives of a
+// machine that is not running has no CurrentControlSet, only the numbered
+// control sets; SYSTEM\Select "Current" tells which one is in use, as the
+// system does at boot.
+std::shared_ptr<RegKey> PrintersKey()
+{
+    std::shared_ptr<RegKey> pPrinters = winsim::detail::FindKeyByPath(kPrintersKey);
+    if (pPrinters)
+        return pPrinters;
+    std::shared_ptr<RegKey> pSelect =
+        winsim::detail::FindKeyByPath("HKEY_LOCAL_MACHINE\\System\\Select");
+    if (!pSelect || winsim::detail::FindKeyByPath("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet"))
+        return nullptr;
+    DWORD dwCurrent = DwordValue(*pSelect, "Current");
+    if (dwCurrent == 0 || dwCurrent > 999)
+        return nullptr;
+    char szKey[96];
+    snprintf(szKey, sizeof szKey,
+             "HKEY_LOCAL_MACHINE\\System\\ControlSet%03u\\Control\\Print\\Printers",
+             static_cast<unsigned>(dwCurrent));
+    return winsim::detail::FindKeyByPath(szKey);
 }
 
 } // namespace
@@ -212,10 +236,10 @@ BOOL EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterEnum, DW
 
     // Only local printers exist on this machine.
     std::vector<std::shared_ptr<RegKey>> vpPrinters;
-    std::shared_ptr<RegKey> pPrinters = winsim::detail::FindKeyByPath(kPrintersKey);
+    std::shared_ptr<RegKey> pPrinters = PrintersKey();
     if (pPrinters && (Flags & PRINTER_ENUM_LOCAL))
-        for (const auto& entry : pPrinters->mapSubkeys)
-            vpPrinters.push_back(entry.second);
+        for (const auto& pPrinter : pPrinters->vpSubkeys)
+            vpPrinters.push_back(pPrinter);
 
     // Field order: printer, share, port, driver, comment, location, separator
     // file, print processor, data type, parameters.

@@ -272,6 +272,37 @@ TEST_F(KernelTest, VersionFollowsTheMachinesWineVersionName)
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
 }
 
+// The version is kept between calls: every way the program or a test can
+// change the value, or the keys above it, must be seen at once.
+TEST_F(KernelTest, VersionFollowsEveryChangeOnItsPath)
+{
+    auto major = []
+    {
+        OSVERSIONINFOA info;
+        info.dwOSVersionInfoSize = sizeof info;
+        EXPECT_TRUE(GetVersionExA(&info));
+        return info.dwMajorVersion * 100 + info.dwMinorVersion;
+    };
+    EXPECT_EQ(501u, major());
+    HKEY hKey = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &hKey, nullptr));
+    RegSetValueExA(hKey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
+    EXPECT_EQ(410u, major());
+    RegSetValueExA(hKey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("nt40"), 5);
+    EXPECT_EQ(400u, major());
+    RegCloseKey(hKey);
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Wine"));
+    EXPECT_EQ(501u, major());
+    SetVersion("winme");
+    EXPECT_EQ(490u, major());
+    Import("REGEDIT4\n[-HKEY_CURRENT_USER\\Software]\n");
+    EXPECT_EQ(501u, major());
+    SetVersion("win2k");
+    winsim::Reset();
+    EXPECT_EQ(501u, major());
+}
+
 TEST_F(KernelTest, WindowsFoldersReportLengthOrNeededSize)
 {
     char szBuffer[MAX_PATH];

@@ -131,6 +131,33 @@ TEST_F(SpoolerTest, EnumPrintersListsTheMachinesLocalPrinters)
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FLAGS), GetLastError());
 }
 
+// Exports made from the hives of a machine that is not running have only the
+// numbered control sets; SYSTEM\\Select "Current" names the one in use.
+TEST_F(SpoolerTest, PrintersComeFromTheCurrentControlSetOfAnExportWithoutOne)
+{
+    Import("REGEDIT4\n"
+           "[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n"
+           "\"Current\"=dword:00000002\n"
+           "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\Print\\Printers\\Old]\n"
+           "\"Printer Driver\"=\"Model 12\"\n"
+           "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Control\\Print\\Printers\\Now]\n"
+           "\"Printer Driver\"=\"Model 12\"\n");
+    BYTE abBuffer[4096];
+    DWORD cbNeeded = 0;
+    DWORD nReturned = 0;
+    ASSERT_TRUE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, abBuffer, sizeof abBuffer, &cbNeeded,
+                              &nReturned));
+    ASSERT_EQ(1u, nReturned);
+    EXPECT_STREQ("Now", reinterpret_cast<PRINTER_INFO_2A*>(abBuffer)->pPrinterName);
+
+    // A CurrentControlSet, when there is one, is what the spooler reads.
+    AddPrinter("Live", "", "Model 12", "LPT1:");
+    ASSERT_TRUE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, abBuffer, sizeof abBuffer, &cbNeeded,
+                              &nReturned));
+    ASSERT_EQ(1u, nReturned);
+    EXPECT_STREQ("Live", reinterpret_cast<PRINTER_INFO_2A*>(abBuffer)->pPrinterName);
+}
+
 TEST_F(SpoolerTest, APrinterAddedBetweenTheTwoCallsMakesTheSecondOneFail)
 {
     AddPrinter("One", "One", "Model 12", "LPT1:");

@@ -1,0 +1,382 @@
+// morix_preview: what the Morix would do to a real machine, from exports of
+// its registry, without touching them.
+//
+//   morix_preview [--os NAME] [--component present|absent|noexport] [--keep]
+//                 [--write-result FILE.reg] --machine FILE [--machine FILE ...]
+//                 -- ARGUMENT-TEXT
+//
+// The exports (REGEDIT4, or regedit's version 5.00 in UTF-16LE) are read and
+// checked first; nothing runs when one is bad. The program then runs once on
+// a temporary machine folder made from them, and the preview prints the log,
+// the registry changes as REGEDIT4, and the VendorUninstall calls.
+#include "preview.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#ifndef MORIX_PROGRAM
+#error "MORIX_PROGRAM names the host build of qvzmrx14"
+#endif
+
+namespace
+{
+
+const char kUsage[] =
+    "usage: preview [--os NAME] [--component present|absent|noexport] [--keep]\n"
+    "               [--write-result FILE.reg] --machine FILE [--machine FILE ...] -- "
+    "ARGUMENT-TEXT\n"
+    "  NAME: win95, win98, winme, nt40, win2k, winxp (default: taken from the exports)\n"
+    "  FILE: a registry export, REGEDIT4 or Windows Registry Editor Version 5.00\n"
+    "  ARGUMENT-TEXT: the program's argument text as one argument, e.g. '-uninstall=Model 12'\n";
+
+const char* const kVersionNames[] = {"win95", "win98", "winme", "nt40", "win2k", "winxp"};
+
+struct Options
+{
+    std::string sOs;
+    std::string sComponent = "present";
+    bool fKeep = false;
+    std::string sWriteResult;
+    std::vector<std::string> vsMachines;
+    bool fHaveText = false;
+    std::string sText;
+};
+
+int Usage(const std::string& sProblem)
+{
+    fprintf(stderr, "preview: %s\n%s", sProblem.c_str(), kUsage);
+    return 2;
+}
+
+int Refuse(const std::string& sProblem)
+{
+    fprintf(stderr, "preview: %s\n", sProblem.c_str());
+    return 1;
+}
+
+bool ParseOptions(int argc, char** argv, Options* pOptions, std::string* psProblem)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        std::string sArg = argv[i];
+        auto value = [&](std::string* psValue)
+        {
+            if (i + 1 >= argc)
+            {
+                *psProblem = sArg + " needs a value";
+                return false;
+            }
+            *psValue = argv[++i];
+            return true;
+        };
+        if (sArg == "--")
+        {
+            if (argc - i - 1 != 1)
+            {
+                *psProblem = "exactly one ARGUMENT-TEXT after --, quoted as one argument";
+                return false;
+            }
+            pOptions->sText = argv[i + 1];
+            pOptions->fHaveText = true;
+            break;
+        }
+        std::string sValue;
+        if (sArg == "--os")
+        {
+            if (!value(&pOptions->sOs))
+                return false;
+            bool fKnown = false;
+            for (const char* psz : kVersionNames)
+                fKnown = fKnown || pOptions->sOs == psz;
+            if (!fKnown)
+            {
+                *psProblem = "--os " + pOptions->sOs + ": not one of win95, win98, winme, nt40, " +
+                             "win2k, winxp";
+                return false;
+            }
+        }
+        else if (sArg == "--component")
+        {
+            if (!value(&pOptions->sComponent))
+                return false;
+            if (pOptions->sComponent != "present" && pOptions->sComponent != "absent" &&
+                pOptions->sComponent != "noexport")
+            {
+                *psProblem = "--component " + pOptions->sComponent +
+                             ": not one of present, absent, noexport";
+                return false;
+            }
+        }
+        else if (sArg == "--keep")
+            pOptions->fKeep = true;
+        else if (sArg == "--write-result")
+        {
+            if (!value(&pOptions->sWriteResult))
+                return false;
+        }
+        else if (sArg == "--machine")
+        {
+            if (!value(&sValue))
+                return false;
+            pOptions->vsMachines.push_back(sValue);
+        }
+        else
+        {
+            *psProblem = "unknown argument " + sArg;
+            return false;
+        }
+    }
+    if (pOptions->vsMachines.empty())
+        *psProblem = "no --machine FILE given";
+    else if (!pOptions->fHaveText)
+        *psProblem = "no -- ARGUMENT-TEXT given";
+    return psProblem->empty();
+}
+
+bool SameFile(const std::string& sLeft, const std::string& sRight)
+{
+    struct stat stLeft;
+    struct stat stRight;
+    return stat(sLeft.c_str(), &stLeft) == 0 && stat(sRight.c_str(), &stRight) == 0 &&
+           stLeft.st_dev == stRight.st_dev && stLeft.st_ino == stRight.st_ino;
+}
+
+std::string ReadWholeFile(const std::string& sPath, unsigned long long ullFrom = 0)
+{
+    std::ifstream file(sPath, std::ios::binary);
+    file.seekg(static_cast<std::streamoff>(ullFrom));
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string FormatName(int nFormat)
+{
+    if (nFormat == preview::kFormatHive)
+        return "NT hive file";
+    return nFormat == winsim::detail::RegTextVersion5
+               ? "Windows Registry Editor Version 5.00, UTF-16LE"
+               : "REGEDIT4";
+}
+
+// Runs the program on the machine folder; its exit status, or -1.
+int RunProgram(const std::string& sFolder, const std::string& sText, const std::string& sCalls)
+{
+    pid_t pid = fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0)
+    {
+        setenv("WINSIM_MACHINE", sFolder.c_str(), 1);
+        setenv("TEMP", "C:\\TEMP", 1);
+        setenv("TMP", "C:\\TEMP", 1);
+        setenv("QVZCON_CALLS", sCalls.c_str(), 1);
+        // The preview reads the run's changes from the records it appends.
+        setenv("WINSIM_KEEP_RECORDS", "1", 1);
+        const char* apszArgv[] = {MORIX_PROGRAM, sText.c_str(), nullptr};
+        execv(MORIX_PROGRAM, const_cast<char* const*>(apszArgv));
+        fprintf(stderr, "preview: cannot start %s: %s\n", MORIX_PROGRAM, strerror(errno));
+        _exit(127);
+    }
+    int nStatus = 0;
+    while (waitpid(pid, &nStatus, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+}
+
+std::string FindLog(const std::string& sTempFolder)
+{
+    std::string sFound;
+    DIR* pDir = opendir(sTempFolder.c_str());
+    if (!pDir)
+        return sFound;
+    while (dirent* pEntry = readdir(pDir))
+    {
+        std::string sName = pEntry->d_name;
+        if (sName.size() == 14 && strncasecmp(sName.c_str(), "qvzmorix", 8) == 0 &&
+            strcasecmp(sName.c_str() + 10, ".log") == 0 && (sFound.empty() || sName < sFound))
+            sFound = sName;
+    }
+    closedir(pDir);
+    return sFound;
+}
+
+void Banner(const std::string& sTitle)
+{
+    printf("\n======== %s\n", sTitle.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    std::string sProblem;
+    if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0))
+    {
+        fputs(kUsage, stdout);
+        return 0;
+    }
+    if (!ParseOptions(argc, argv, &options, &sProblem))
+        return Usage(sProblem);
+    for (const std::string& sMachine : options.vsMachines)
+        if (!options.sWriteResult.empty() && SameFile(sMachine, options.sWriteResult))
+            return Refuse("--write-result " + options.sWriteResult +
+                          " is an input file; the inputs are never changed");
+
+    // Everything is read and checked before anything runs.
+    winsim::detail::Registry registry;
+    std::vector<preview::InputFile> vFiles;
+    std::string sError;
+    if (!preview::ReadExports(options.vsMachines, registry, &vFiles, &sError))
+        return Refuse(sError);
+    const preview::VersionClue* pClue = nullptr;
+    for (const preview::InputFile& file : vFiles)
+    {
+        if (file.clue.sName.empty())
+            continue;
+        if (pClue && pClue->sName != file.clue.sName)
+            return Refuse("conflicting Windows versions: " + pClue->sFile + " says " +
+                          pClue->sName + " (" + pClue->sWhere + "), " + file.clue.sFile + " says " +
+                          file.clue.sName + " (" + file.clue.sWhere + ")");
+        if (!pClue)
+            pClue = &file.clue;
+    }
+    std::string sOs = options.sOs;
+    std::string sOsSource;
+    if (!sOs.empty())
+    {
+        sOsSource = "named with --os";
+        if (pClue && pClue->sName != sOs)
+            sOsSource += "; the export says " + pClue->sName;
+    }
+    else if (pClue)
+    {
+        sOs = pClue->sName;
+        sOsSource = "inferred from " + pClue->sFile + ": " + pClue->sWhere;
+    }
+    else
+        return Refuse("cannot tell the Windows version: no export has "
+                      "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion "
+                      "\"CurrentVersion\" or HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\"
+                      "CurrentVersion \"VersionNumber\"; name it with --os");
+
+    // The temporary machine: the registry, the version the stand-in obeys,
+    // C:\TEMP and the system directory with the component library assumed.
+    const char* pszBase = getenv("TMPDIR");
+    std::string sTemplate =
+        std::string(pszBase && *pszBase ? pszBase : "/tmp") + "/morix-preview.XXXXXX";
+    std::vector<char> vchTemplate(sTemplate.begin(), sTemplate.end());
+    vchTemplate.push_back('\0');
+    if (!mkdtemp(vchTemplate.data()))
+        return Refuse("cannot make a temporary machine folder: " + std::string(strerror(errno)));
+    std::string sFolder = vchTemplate.data();
+    std::error_code ec;
+    std::filesystem::create_directories(sFolder + "/drive_c/TEMP", ec);
+    std::filesystem::create_directories(sFolder + "/drive_c/windows/system32", ec);
+    std::string sRegistryPath = sFolder + "/registry.reg";
+    bool fReady = winsim::detail::WriteRegFile(
+        registry, sRegistryPath,
+        "\n[HKEY_CURRENT_USER\\Software\\Wine]\n\"Version\"=\"" + sOs + "\"\n");
+    struct stat stMachine;
+    fReady = fReady && stat(sRegistryPath.c_str(), &stMachine) == 0;
+    unsigned long long ullBefore = fReady ? static_cast<unsigned long long>(stMachine.st_size) : 0;
+    std::string sComponentNote;
+    if (options.sComponent == "present")
+    {
+        std::filesystem::copy_file(MORIX_COMPONENT,
+                                   sFolder + "/drive_c/windows/system32/qvzcon14.dll", ec);
+        fReady = fReady && !ec;
+        sComponentNote = "present (assumed): the preview cannot load the vendor's library; a "
+                         "stand-in records each VendorUninstall call and reports success";
+    }
+    else if (options.sComponent == "noexport")
+    {
+        std::filesystem::copy_file(MORIX_COMPONENT_NOEXPORT,
+                                   sFolder + "/drive_c/windows/system32/qvzcon14.dll", ec);
+        fReady = fReady && !ec;
+        sComponentNote = "present without the VendorUninstall export (assumed)";
+    }
+    else
+        sComponentNote = "absent (assumed): no qvzcon14.dll in the system directory";
+    auto cleanUp = [&]()
+    {
+        if (options.fKeep)
+            printf("\n(machine folder kept: %s)\n", sFolder.c_str());
+        else
+            std::filesystem::remove_all(sFolder, ec);
+    };
+    if (!fReady)
+    {
+        cleanUp();
+        return Refuse("cannot set up the temporary machine in " + sFolder);
+    }
+
+    printf("Morix preview: qvzmrx14 %s\n", options.sText.c_str());
+    for (const preview::InputFile& file : vFiles)
+        printf("Machine file: %s (%s)\n", file.sPath.c_str(), FormatName(file.nFormat).c_str());
+    printf("Windows version: %s (%s)\n", sOs.c_str(), sOsSource.c_str());
+    printf("Component library: %s\n", sComponentNote.c_str());
+    fflush(stdout);
+
+    std::string sCalls = sFolder + "/vendor-calls.txt";
+    int nStatus = RunProgram(sFolder, options.sText, sCalls);
+
+    std::string sLog = FindLog(sFolder + "/drive_c/TEMP");
+    Banner("The log" + (sLog.empty() ? std::string() : " (C:\\TEMP\\" + sLog + ")"));
+    if (sLog.empty())
+        printf("(no log written)\n");
+    else
+    {
+        std::string sLogText = ReadWholeFile(sFolder + "/drive_c/TEMP/" + sLog);
+        fwrite(sLogText.data(), 1, sLogText.size(), stdout);
+    }
+    if (nStatus != 0)
+        printf("(the program ended with status %d)\n", nStatus);
+
+    preview::ChangeList changes;
+    std::string sRecords = ReadWholeFile(sRegistryPath, ullBefore);
+    if (!preview::ApplyRunRecords(sRecords, registry, &changes, &sError))
+    {
+        cleanUp();
+        return Refuse("cannot read the run's changes: " + sError);
+    }
+    Banner("Registry changes");
+    fwrite(changes.sText.data(), 1, changes.sText.size(), stdout);
+    printf("\n; keys: %zu removed, %zu created; values: %zu written, %zu removed\n",
+           changes.nKeysRemoved, changes.nKeysCreated, changes.nValuesWritten,
+           changes.nValuesRemoved);
+
+    Banner("VendorUninstall calls (component library " + options.sComponent + ")");
+    std::string sCallText = ReadWholeFile(sCalls);
+    if (sCallText.empty())
+        printf("(none)\n");
+    std::istringstream calls(sCallText);
+    for (std::string sPrinter; std::getline(calls, sPrinter);)
+        printf("VendorUninstall(\"%s\")\n", sPrinter.c_str());
+
+    int nResult = nStatus == 0 ? 0 : 1;
+    if (!options.sWriteResult.empty())
+    {
+        if (winsim::detail::WriteRegFile(registry, options.sWriteResult))
+            printf("\n(the registry after the run: %s)\n", options.sWriteResult.c_str());
+        else
+        {
+            fprintf(stderr, "preview: cannot write %s: %s\n", options.sWriteResult.c_str(),
+                    strerror(errno));
+            nResult = 1;
+        }
+    }
+    cleanUp();
+    return nResult;
+}

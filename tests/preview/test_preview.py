@@ -1,0 +1,203 @@
+"""The preview command on a sample 9x export and a sample XP export (HKLM and
+HKCU in separate version 5.00 files), and its refusals of bad input.
+
+    test_preview.py PREVIEW-PROGRAM CASE [REG2HIVE]
+                                   CASE: win98, winxp, options, bad_input, hive
+"""
+
+import hashlib
+import os
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PREVIEW = None
+REG2HIVE = None
+LOG_TIME = re.compile(r"^\*\*\*\* .* - Logging Enabled \*\*\*\*$", re.M)
+REPORT_LINE = re.compile(r"Line \d+\]")
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def run(*args, tmpdir=None):
+    env = dict(os.environ)
+    if tmpdir:
+        env["TMPDIR"] = tmpdir
+    return subprocess.run([PREVIEW, *args], cwd=HERE, env=env, capture_output=True, text=True,
+                          encoding="latin-1", timeout=120)
+
+
+def normalise(text):
+    text = LOG_TIME.sub("**** <time> - Logging Enabled ****", text)
+    return REPORT_LINE.sub("Line N]", text)
+
+
+def expected(name):
+    with open(os.path.join(HERE, name), encoding="latin-1") as f:
+        return f.read()
+
+
+class PreviewOnSamples(unittest.TestCase):
+    def check_sample(self, files, expect_file, result_checks):
+        before = {f: digest(os.path.join(HERE, f)) for f in files}
+        with tempfile.TemporaryDirectory() as tmp:
+            result = os.path.join(tmp, "after.reg")
+            args = [a for f in files for a in ("--machine", f)]
+            done = run(*args, "--write-result", result, "--", "-uninstall=Model 12", tmpdir=tmp)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            shown = normalise(done.stdout).replace(result, "<result>")
+            self.assertEqual(expected(expect_file), shown)
+            with open(result, "rb") as f:
+                after = f.read()
+            for needle, present in result_checks:
+                self.assertEqual(needle in after, present, needle)
+            self.assertEqual(sorted(os.listdir(tmp)), ["after.reg"], "the machine folder is gone")
+        self.assertEqual(before, {f: digest(os.path.join(HERE, f)) for f in files},
+                         "the input files are never changed")
+
+    def test_win98(self):
+        self.check_sample(["win98/machine.reg"], "win98/expect.txt", [
+            (b"[HKEY_LOCAL_MACHINE\\Enum\\USBPRINT\\OTHERLASER5\\0000]", True),
+            (b"BRENMOORMODEL_12", False),
+            (b"\"registrycleanup\"=\"false\"", True),
+            (b"[HKEY_CURRENT_USER\\Software\\Wine]", False),
+        ])
+
+    def test_winxp(self):
+        self.check_sample(["winxp/hklm.reg", "winxp/hkcu.reg"], "winxp/expect.txt", [
+            # UTF-16 text arrives in the machine's ANSI code page.
+            (b"\"RegisteredOrganization\"=\"B\xfcro M\xfcller \x96 Druck \x80\"", True),
+            (b"\"InstallPath\"=hex(2):25,53,79,73,74,65,6d,52,6f,6f,74,25,5c,42,72,65", True),
+            (b"[HKEY_CURRENT_USER\\Printers]", True),
+            (b"QVKR Printing System Config", False),
+        ])
+
+    def test_assumptions_are_shown(self):
+        done = run("--os", "win2k", "--component", "absent", "--machine", "winxp/hklm.reg",
+                   "--", "-uninstall=Model 12")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("Windows version: win2k (named with --os; the export says winxp)", done.stdout)
+        self.assertIn("Component library: absent (assumed)", done.stdout)
+        self.assertTrue(done.stdout.rstrip().endswith("(none)"), done.stdout)
+
+
+class BadInput(unittest.TestCase):
+    def refused(self, files, message, *extra):
+        with tempfile.TemporaryDirectory() as tmp:
+            paths = []
+            for name, data in files:
+                path = os.path.join(tmp, name)
+                if data is not None:
+                    with open(path, "wb") as f:
+                        f.write(data)
+                paths.append(path)
+            args = [a for p in paths for a in ("--machine", p)]
+            extra = [a.replace("TMP", tmp) for a in extra]
+            done = run(*extra, *args, "--", "-uninstall=Model 12", tmpdir=tmp)
+            self.assertNotEqual(done.returncode, 0)
+            self.assertEqual(done.stdout, "", "nothing ran")
+            self.assertIn(message.replace("TMP", tmp), done.stderr)
+            self.assertEqual(sorted(os.listdir(tmp)), sorted(n for n, d in files if d is not None))
+
+    def test_each_bad_input_is_refused_before_anything_runs(self):
+        nt = "\ufeffWindows Registry Editor Version 5.00\r\n\r\n" \
+             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n" \
+             "\"CurrentVersion\"=\"5.1\"\r\n"
+        r98 = b"REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]" \
+              b"\r\n\"VersionNumber\"=\"4.10.2222\"\r\n"
+        self.refused([("missing.reg", None)], "TMP/missing.reg: cannot be read")
+        self.refused([("bad.reg", b"REGEDIT4\r\n[HKLM\\A]\r\n\"V\"=dword:xyz\r\n")],
+                     "TMP/bad.reg:3: dword: needs 1 to 8 hexadecimal digits")
+        self.refused([("head.reg", b"REGEDIT5\r\n")], "TMP/head.reg:1: unknown header")
+        self.refused([("be.reg", "\ufeffWindows Registry Editor Version 5.00\r\n".encode("utf-16-be"))],
+                     "TMP/be.reg:1: unknown encoding")
+        self.refused([("cut.reg", nt.encode("utf-16-le")[:-1])],
+                     "TMP/cut.reg:4: truncated UTF-16 file")
+        self.refused([("han.reg", (nt + "\"Owner\"=\"\u4e2d\"\r\n").encode("utf-16-le"))],
+                     "TMP/han.reg:5: character U+4E2D has no form in the machine's ANSI code page")
+        self.refused([("xp.reg", nt.encode("utf-16-le")), ("98.reg", r98)],
+                     "conflicting Windows versions: TMP/xp.reg says winxp")
+        self.refused([("none.reg", b"REGEDIT4\r\n[HKLM\\A]\r\n")],
+                     "cannot tell the Windows version")
+        self.refused([("nt351.reg", nt.replace("5.1", "3.51").encode("utf-16-le"))],
+                     "Windows NT version 3.51 is none the program runs on")
+        self.refused([("ok.reg", r98)], "--write-result TMP/ok.reg is an input file",
+                     "--write-result", "TMP/ok.reg")
+
+
+def empty_hive():
+    """An NT hive with nothing but its root key: a base block, one bin with the
+    root's key cell, a security cell and the free rest (libhivex cannot start
+    a hive from nothing)."""
+    def cell(body):
+        size = (len(body) + 4 + 7) & ~7
+        return struct.pack("<i", -size) + body + b"\0" * (size - 4 - len(body))
+
+    def key(security):
+        return (b"nk" + struct.pack("<HQI", 0x2C, 0, 0) +
+                struct.pack("<15I", 0xFFFFFFFF, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0, 0xFFFFFFFF,
+                            security, 0xFFFFFFFF, 0, 0, 0, 0, 0, 0) + struct.pack("<HH", 4, 0) + b"ROOT")
+    root = 0x20
+    security = root + len(cell(key(0)))
+    descriptor = struct.pack("<BBHIIII", 1, 0, 0x8000, 0, 0, 0, 0)
+    cells = cell(key(security)) + cell(b"sk" + struct.pack("<HIIII", 0, security, security, 1,
+                                                           len(descriptor)) + descriptor)
+    free = 4096 - 32 - len(cells)
+    hbin = (b"hbin" + struct.pack("<II", 0, 4096) + b"\0" * 20 + cells + struct.pack("<i", free) +
+            b"\0" * (free - 4))
+    base = bytearray(4096)
+    struct.pack_into("<4sIIQIIIIIII", base, 0, b"regf", 1, 1, 0, 1, 3, 0, 1, root, 4096, 1)
+    checksum = 0
+    for i in range(127):
+        checksum ^= struct.unpack_from("<I", base, i * 4)[0]
+    struct.pack_into("<I", base, 0x1FC, checksum)
+    return bytes(base) + hbin
+
+
+class PreviewOnHives(unittest.TestCase):
+    def test_hives_of_the_xp_sample_preview_as_its_exports_do(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            base = os.path.join(tmp, "empty.hive")
+            with open(base, "wb") as f:
+                f.write(empty_hive())
+            for extra, export, key, name in (
+                    ([], "winxp/hklm.reg", "HKEY_LOCAL_MACHINE\\SOFTWARE", "SOFTWARE"),
+                    (["--control-set"], "winxp/hklm.reg", "HKEY_LOCAL_MACHINE\\SYSTEM", "SYSTEM"),
+                    ([], "winxp/hkcu.reg", "HKEY_CURRENT_USER", "NTUSER.DAT")):
+                subprocess.run([REG2HIVE, *extra, base, export, key, os.path.join(tmp, name)],
+                               cwd=HERE, check=True)
+            hives = [os.path.join(tmp, n) for n in ("SOFTWARE", "SYSTEM", "NTUSER.DAT")]
+            result = os.path.join(tmp, "after.reg")
+            done = run(*[a for h in hives for a in ("--machine", h)], "--write-result", result,
+                       "--", "-uninstall=Model 12", tmpdir=tmp)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("Machine file: %s (NT hive file)" % hives[1], done.stdout)
+            self.assertIn("Windows version: winxp (inferred from %s" % hives[0], done.stdout)
+            # The log, the changes and the calls are those of the exports; the
+            # printers come from ControlSet001, as SYSTEM\Select names it.
+            tail = lambda text: text[text.index("\n======== The log"):]
+            shown = normalise(done.stdout).replace(result, "<result>")
+            self.assertEqual(tail(expected("winxp/expect.txt")), tail(shown))
+
+            os.rename(hives[0], os.path.join(tmp, "SOFTWARE.old"))
+            done = run("--machine", os.path.join(tmp, "SOFTWARE.old"), "--", "-uninstall=M",
+                       tmpdir=tmp)
+            self.assertNotEqual(done.returncode, 0)
+            self.assertIn("SOFTWARE.old: a hive file is named for the part of the registry it "
+                          "holds", done.stderr)
+
+
+if __name__ == "__main__":
+    PREVIEW = sys.argv[1]
+    REG2HIVE = sys.argv[3] if len(sys.argv) > 3 else None
+    cases = {"hive": "PreviewOnHives","win98": "PreviewOnSamples.test_win98", "winxp": "PreviewOnSamples.test_winxp",
+             "options": "PreviewOnSamples.test_assumptions_are_shown", "bad_input": "BadInput"}
+    suite = unittest.defaultTestLoader.loadTestsFromName(cases[sys.argv[2]], sys.modules[__name__])
+    sys.exit(0 if unittest.TextTestRunner(verbosity=2).run(suite).wasSuccessful() else 1)
