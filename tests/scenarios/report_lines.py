@@ -122,6 +122,7 @@ def main(argv=None):
     parser.add_argument("--source-root", required=True)
     parser.add_argument("scenarios", nargs="+")
     args = parser.parse_args(argv)
+    args.valgrind = False
     for name in ("program", "component_recording", "component_noexport"):
         setattr(args, name, os.path.abspath(getattr(args, name)))
 
