@@ -60,7 +60,9 @@ bool UninstallHelper(const CQvCiString& sDriverName)
 // The component library's VendorUninstall for every local printer of the
 // driver.
 
-typedef void(WINAPI* PFN_VENDOR_UNINSTALL)(LPCSTR pszPrinterName);
+// The component returns a BOOL that tells nothing the Morix acts on; the call
+// still has to go through the type the library defines.
+typedef BOOL(WINAPI* PFN_VENDOR_UNINSTALL)(LPCSTR pszPrinterName);
 
 bool ComponentUninstall(const CQvCiString& sDriverName)
 {
@@ -138,7 +140,7 @@ bool ComponentUninstall(const CQvCiString& sDriverName)
             if (pszDriverName != 0 && sDriverName.compare(pszDriverName) == 0 &&
                 pfnVendorUninstall != 0)
             {
-                pfnVendorUninstall(ptPrinters[iPrinter].pPrinterName);
+                static_cast<void>(pfnVendorUninstall(ptPrinters[iPrinter].pPrinterName));
             }
         }
         fSucceeded = true;

@@ -31,6 +31,7 @@ struct FaultTable
     std::map<std::string, int> mapCalls;
     std::map<std::string, std::list<PendingFault>> mapFaults;
     std::map<std::string, std::list<PendingHook>> mapHooks;
+    const char* pszLastCall = ""; // the callers pass literals
 };
 
 FaultTable& Table()
@@ -52,6 +53,7 @@ bool CallFails(const char* pszFunction, DWORD* pdwStatus)
     FaultTable& table = Table();
     std::string sFunction(pszFunction);
     ++table.mapCalls[sFunction];
+    table.pszLastCall = pszFunction;
 
     // Hooks due now are taken off the table before they run, so an action may
     // itself call platform functions or arm new faults.
@@ -99,6 +101,7 @@ void ResetFaults()
     table.mapCalls.clear();
     table.mapFaults.clear();
     table.mapHooks.clear();
+    table.pszLastCall = "";
 }
 
 } // namespace detail
@@ -124,6 +127,16 @@ int CallCount(const std::string& sFunction)
 {
     auto it = Table().mapCalls.find(sFunction);
     return it == Table().mapCalls.end() ? 0 : it->second;
+}
+
+std::map<std::string, int> CallCounts()
+{
+    return Table().mapCalls;
+}
+
+std::string LastCall()
+{
+    return Table().pszLastCall;
 }
 
 } // namespace winsim

@@ -367,13 +367,14 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 LONG RegCloseKey(HKEY hKey)
 {
     LONG lStatus = ERROR_SUCCESS;
-    if (FaultReturns("RegCloseKey", &lStatus))
-        return lStatus;
+    bool fFails = FaultReturns("RegCloseKey", &lStatus);
     if (IsPredefined(hKey))
-        return ERROR_SUCCESS;
+        return lStatus;
+    // The kernel drops the handle before any status comes back: even a close
+    // that reports a failure leaves nothing open for the caller to close again.
     auto it = KeyHandles().find(reinterpret_cast<uintptr_t>(hKey));
     if (it == KeyHandles().end())
-        return ERROR_INVALID_HANDLE;
+        return fFails ? lStatus : ERROR_INVALID_HANDLE;
     KeyHandles().erase(it);
-    return ERROR_SUCCESS;
+    return lStatus;
 }
