@@ -315,12 +315,6 @@ void ResetKernelObjects()
 }
 
 } // namespace detail
-
-int OpenFileCount()
-{
-    return static_cast<int>(KernelObjects().size()) + detail::OpenStreamCount();
-}
-
 } // namespace winsim
 
 DWORD GetLastError()
@@ -636,3 +630,8 @@ BOOL CloseHandle(HANDLE hObject)
 // The runtime's argument vector; the host main fills it in.
 int __argc = 0;
 char** __argv = nullptr;
+
+int winsim::OpenFileCount()
+{
+    return static_cast<int>(KernelObjects().size()) + detail::OpenStreamCount();
+}
