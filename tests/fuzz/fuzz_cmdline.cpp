@@ -92,21 +92,22 @@ void CheckGetParameter(const std::string& sCmdLine, const std::string& sDriver,
                "IsParameterSet disagrees with GetParameter");
     FUZZ_CHECK(winsim::OpenKeyCount() == 0, "a key was left open");
     const std::string sValueText = sValue.c_str();
+    CQvCiString sOnLine;
+    std::string sStored;
+    const bool fOnLine = FindCmdLineVar(sCmdLine.c_str(), sName.c_str(), &sOnLine);
+    const bool fStored =
+        !fOnLine && !sName.empty() && !sDriver.empty() && RegistryText(sDriver, sName, &sStored);
+    // The line's value wins, even an empty one; the stored one counts only
+    // when the line has none.
+    const std::string sExpected = fOnLine ? sOnLine.c_str() : sStored;
     if (!fFound)
     {
         FUZZ_CHECK(sValueText == kSentinel, "a failed lookup changed its output");
+        FUZZ_CHECK(sExpected.empty(), "'" + sExpected + "' was not found");
         return;
     }
-    FUZZ_CHECK(!sValueText.empty(), "an empty value counts as found");
-    CQvCiString sOnLine;
-    if (FindCmdLineVar(sCmdLine.c_str(), sName.c_str(), &sOnLine))
-    {
-        FUZZ_CHECK(sValueText == sOnLine.c_str(), "not the command line's value");
-        return;
-    }
-    std::string sStored;
-    FUZZ_CHECK(!sDriver.empty() && RegistryText(sDriver, sName, &sStored) && sStored == sValueText,
-               "value '" + sValueText + "' is neither on the line nor stored");
+    FUZZ_CHECK((fOnLine || fStored) && !sValueText.empty() && sValueText == sExpected,
+               "found '" + sValueText + "', expected '" + sExpected + "'");
 }
 
 } // namespace
