@@ -176,8 +176,14 @@ bool CLogFile::WriteLine(const std::string& sText)
             {
                 return false;
             }
+            // Without its number the name would be another file's.
+            const std::string sNumber = Format("%2.2d", nNumber);
+            if (sNumber.empty())
+            {
+                return false;
+            }
             m_sFileName = DirectoryPart(m_sFileName) + BaseNameWithoutNumber(m_sFileName) +
-                          Format("%2.2d", nNumber) + ExtensionPart(m_sFileName);
+                          sNumber + ExtensionPart(m_sFileName);
         }
         if (m_sFileName.empty())
         {
@@ -359,7 +365,14 @@ bool CLogFile::ChooseFileNumber(int* pnNumber) const
     int nEarliest = 0;
     for (int i = 0; i < 100; ++i)
     {
-        std::string sCandidate = sDirectory + sBaseName + Format("%2.2d", i) + sExtension;
+        // A candidate whose number could not be printed names no file of
+        // ours: probing it would take an existing log for a free number.
+        const std::string sNumber = Format("%2.2d", i);
+        if (sNumber.empty())
+        {
+            return false;
+        }
+        std::string sCandidate = sDirectory + sBaseName + sNumber + sExtension;
         HANDLE hFile =
             CreateFileA(sCandidate.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (hFile == INVALID_HANDLE_VALUE)

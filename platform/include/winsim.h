@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <string>
 
 namespace winsim
@@ -56,5 +57,17 @@ int CallCount(const std::string& sFunction);
 
 // Registry key handles currently open (predefined roots do not count).
 int OpenKeyCount();
+
+// Every platform function called since Reset, with its number of calls.
+std::map<std::string, int> CallCounts();
+
+// The platform function called last since Reset ("" before the first call).
+std::string LastCall();
+
+// File handles, file searches and runtime streams (fopen) open now.
+int OpenFileCount();
+
+// Loaded libraries: LoadLibraryA calls not yet matched by a FreeLibrary.
+int LoadedLibraryCount();
 
 } // namespace winsim

@@ -45,6 +45,7 @@ struct FaultTable
     std::map<std::string, std::list<PendingHook>> mapHooks;
     size_t nPending = 0; // faults and hooks not yet due
     CounterSlot aSlots[kCounterSlots];
+    const char* pszLastCall = ""; // the callers pass literals
 };
 
 FaultTable& Table()
@@ -94,6 +95,7 @@ bool CallFails(const char* pszFunction, DWORD* pdwStatus)
     CurrentMachine();
     FaultTable& table = Table();
     ++CounterFor(table, pszFunction);
+    table.pszLastCall = pszFunction;
     if (table.nPending == 0)
         return false;
     std::string sFunction(pszFunction);
@@ -149,6 +151,7 @@ void ResetFaults()
     table.nPending = 0;
     for (CounterSlot& slot : table.aSlots)
         slot = CounterSlot();
+    table.pszLastCall = "";
 }
 
 } // namespace detail
@@ -181,6 +184,16 @@ int CallCount(const std::string& sFunction)
 {
     auto it = Table().mapCalls.find(sFunction);
     return it == Table().mapCalls.end() ? 0 : it->second;
+}
+
+std::map<std::string, int> CallCounts()
+{
+    return Table().mapCalls;
+}
+
+std::string LastCall()
+{
+    return Table().pszLastCall;
 }
 
 } // namespace winsim

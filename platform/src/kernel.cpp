@@ -488,14 +488,14 @@ BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData)
     return TRUE;
 }
 
+// As with every close, the handle is gone even when the call reports a failure.
 BOOL FindClose(HANDLE hFindFile)
 {
-    if (Fails("FindClose"))
-        return FALSE;
+    bool fFails = Fails("FindClose");
     if (!FindObject(hFindFile, KernelObject::Search))
-        return FailWith(ERROR_INVALID_HANDLE);
+        return fFails ? FALSE : FailWith(ERROR_INVALID_HANDLE);
     KernelObjects().erase(reinterpret_cast<uintptr_t>(hFindFile));
-    return TRUE;
+    return fFails ? FALSE : TRUE;
 }
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes)
@@ -623,16 +623,20 @@ LONG CompareFileTime(const FILETIME* lpFileTime1, const FILETIME* lpFileTime2)
 
 BOOL CloseHandle(HANDLE hObject)
 {
-    if (Fails("CloseHandle"))
-        return FALSE;
+    bool fFails = Fails("CloseHandle");
     KernelObject* pFile = FindObject(hObject, KernelObject::File);
     if (!pFile)
-        return FailWith(ERROR_INVALID_HANDLE);
+        return fFails ? FALSE : FailWith(ERROR_INVALID_HANDLE);
     CloseObject(*pFile);
     KernelObjects().erase(reinterpret_cast<uintptr_t>(hObject));
-    return TRUE;
+    return fFails ? FALSE : TRUE;
 }
 
 // The runtime's argument vector; the host main fills it in.
 int __argc = 0;
 char** __argv = nullptr;
+
+int winsim::OpenFileCount()
+{
+    return static_cast<int>(KernelObjects().size()) + detail::OpenStreamCount();
+}

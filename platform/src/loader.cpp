@@ -72,6 +72,15 @@ void ResetLoader()
 }
 
 } // namespace detail
+
+int LoadedLibraryCount()
+{
+    int nLoaded = 0;
+    for (const auto& entry : Modules())
+        nLoaded += entry.second;
+    return nLoaded;
+}
+
 } // namespace winsim
 
 HMODULE LoadLibraryA(LPCSTR lpLibFileName)
@@ -129,18 +138,19 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
     return pfn;
 }
 
+// A reference once handed back is released even when the call reports a failure.
 BOOL FreeLibrary(HMODULE hLibModule)
 {
-    if (Fails("FreeLibrary"))
-        return FALSE;
+    bool fFails = Fails("FreeLibrary");
     auto it = Modules().find(hLibModule);
     if (it == Modules().end())
     {
-        winsim::detail::SetLastErrorValue(ERROR_MOD_NOT_FOUND);
+        if (!fFails)
+            winsim::detail::SetLastErrorValue(ERROR_MOD_NOT_FOUND);
         return FALSE;
     }
     dlclose(hLibModule);
     if (--it->second == 0)
         Modules().erase(it);
-    return TRUE;
+    return fFails ? FALSE : TRUE;
 }

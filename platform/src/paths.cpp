@@ -259,8 +259,12 @@ int RuntimeSeek(void* pCookie, off64_t* pllOffset, int nWhence)
     return 0;
 }
 
+// Streams open now, the null device's included, for the test API's count.
+int g_nOpenStreams = 0;
+
 int RuntimeClose(void* pCookie)
 {
+    --g_nOpenStreams;
     RuntimeFile* pFile = static_cast<RuntimeFile*>(pCookie);
     int nResult = close(pFile->fd);
     winsim::detail::UnregisterOpenFile(pFile->iOpen);
@@ -269,6 +273,11 @@ int RuntimeClose(void* pCookie)
 }
 
 } // namespace
+
+int winsim::detail::OpenStreamCount()
+{
+    return g_nOpenStreams;
+}
 
 FILE* winsim_fopen(const char* pszPath, const char* pszMode)
 {
@@ -331,6 +340,7 @@ FILE* winsim_fopen(const char* pszPath, const char* pszMode)
         return nullptr;
     }
     RuntimeFile* pFile = new RuntimeFile;
+    ++g_nOpenStreams;
     pFile->fd = fd;
     pFile->fText = strchr(pszMode, 'b') == nullptr && S_ISREG(st.st_mode);
     pFile->iOpen = S_ISREG(st.st_mode)

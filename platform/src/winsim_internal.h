@@ -334,6 +334,8 @@ struct FileId
 bool ShareAllows(const FileId& id, DWORD dwAccess, DWORD dwShare);
 int RegisterOpenFile(const FileId& id, DWORD dwAccess, DWORD dwShare);
 void UnregisterOpenFile(int iOpen);
+// Runtime streams (winsim_fopen) not yet closed.
+int OpenStreamCount();
 
 // The thread's last error, set without counting as a call of SetLastError.
 void SetLastErrorValue(DWORD dwError);

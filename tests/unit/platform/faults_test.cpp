@@ -4,6 +4,10 @@
 
 #include <winspool.h>
 
+#include <filesystem>
+#include <map>
+#include <string>
+
 namespace
 {
 
@@ -118,6 +122,44 @@ TEST_F(FaultTest, ClearAndResetForgetWhatWasArmed)
     EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_LOCAL_MACHINE));
     EXPECT_FALSE(fHookRan);
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(hKey)) << "handles of the old machine are gone";
+}
+
+TEST_F(FaultTest, CountsOfCallsAndOfWhatIsOpen)
+{
+    EXPECT_TRUE(winsim::CallCounts().empty());
+    EXPECT_EQ("", winsim::LastCall());
+    std::string sSystem = winsim::DriveRoot('C') + "/windows/system32";
+    std::filesystem::copy_file(WINSIM_TEST_MODULE, sSystem + "/mod.dll");
+
+    WIN32_FIND_DATAA data;
+    HANDLE hFind = FindFirstFileA("C:\\WINDOWS\\*", &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hFind);
+    HANDLE hFile = CreateFileA("C:\\WINDOWS\\SYSTEM32\\mod.dll", GENERIC_READ, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
+    FILE* pNull = winsim_fopen("nul", "w");
+    ASSERT_NE(nullptr, pNull);
+    HMODULE hModule = LoadLibraryA("C:\\WINDOWS\\SYSTEM32\\mod.dll");
+    ASSERT_NE(nullptr, hModule);
+    EXPECT_EQ(3, winsim::OpenFileCount());
+    EXPECT_EQ(1, winsim::LoadedLibraryCount());
+    EXPECT_EQ("LoadLibraryA", winsim::LastCall());
+    EXPECT_EQ((std::map<std::string, int>{
+                  {"CreateFileA", 1}, {"FindFirstFileA", 1}, {"LoadLibraryA", 1}, {"fopen", 1}}),
+              winsim::CallCounts());
+
+    // A close that reports a failure has still closed what it was given.
+    winsim::FailCall("FindClose", 1, ERROR_INVALID_HANDLE);
+    winsim::FailCall("CloseHandle", 1, ERROR_INVALID_HANDLE);
+    winsim::FailCall("FreeLibrary", 1, ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(FindClose(hFind));
+    EXPECT_FALSE(CloseHandle(hFile));
+    EXPECT_FALSE(FreeLibrary(hModule));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    fclose(pNull);
+    EXPECT_EQ(0, winsim::OpenFileCount());
+    EXPECT_EQ(0, winsim::LoadedLibraryCount());
+    EXPECT_FALSE(CloseHandle(hFile));
 }
 
 } // namespace
