@@ -32,6 +32,12 @@ std::string MapPath(const std::string& sWindowsPath);
 // parse error.
 bool ImportReg(const std::string& sText, std::string* psError, const std::string& sName = "text");
 
+// The same for an export as regedit writes it: REGEDIT4, or "Windows Registry
+// Editor Version 5.00" in UTF-16LE with its byte order mark (turned into the
+// ANSI code page).
+bool ImportRegExport(const std::string& sBytes, std::string* psError,
+                     const std::string& sName = "text");
+
 // The whole registry (HKEY_LOCAL_MACHINE, then HKEY_CURRENT_USER) as REGEDIT4.
 std::string ExportReg();
 

@@ -350,11 +350,15 @@ bool WriteRegFile(const Registry& registry, const std::string& sPath, const std:
 
 } // namespace detail
 
-bool ImportReg(const std::string& sText, std::string* psError, const std::string& sName)
+namespace
+{
+
+bool ImportText(const std::string& sText, int fFormats, std::string* psError,
+                const std::string& sName)
 {
     // Read once to check, then again to apply: a bad text changes nothing.
     detail::NullSink check;
-    detail::RegTextReader checker(sName, detail::RegTextRegedit4, &check);
+    detail::RegTextReader checker(sName, fFormats, &check);
     if (!checker.Feed(sText.data(), sText.size()) || !checker.Finish())
     {
         if (psError)
@@ -362,11 +366,23 @@ bool ImportReg(const std::string& sText, std::string* psError, const std::string
         return false;
     }
     detail::RegTreeSink apply(detail::CurrentMachine().registry);
-    detail::RegTextReader applier(sName, detail::RegTextRegedit4, &apply);
+    detail::RegTextReader applier(sName, fFormats, &apply);
     applier.Feed(sText.data(), sText.size());
     applier.Finish();
     detail::RegistryChanged();
     return true;
+}
+
+} // namespace
+
+bool ImportReg(const std::string& sText, std::string* psError, const std::string& sName)
+{
+    return ImportText(sText, detail::RegTextRegedit4, psError, sName);
+}
+
+bool ImportRegExport(const std::string& sBytes, std::string* psError, const std::string& sName)
+{
+    return ImportText(sBytes, detail::RegTextRegedit4 | detail::RegTextVersion5, psError, sName);
 }
 
 std::string ExportReg()
