@@ -10,8 +10,8 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPT = os.path.join(HERE, "..", "..", "scripts", "check-report-paths")
 loader = importlib.machinery.SourceFileLoader("check_report_paths", SCRIPT)
-spec = importlib.util.spec_from_loader(loader.name, loader)
-check = importlib.util.module_from_spec(spec)
+loader_spec = importlib.util.spec_from_loader(loader.name, loader)
+check = importlib.util.module_from_spec(loader_spec)
 loader.exec_module(check)
 
 GOOD = 'static const char s_szSourcePath[] = "..\\\\morix_alpha.cpp";\nvoid f() { REPORT_FAILURE("x == 0"); }\n'
