@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "morix_command_line.h"
 
@@ -43,9 +44,13 @@ namespace
 // GCC registers the destructor of each static object with atexit as the
 // object is constructed. crtdll.dll exports atexit only as import-table data,
 // so the program keeps its own table; the handlers run in reverse order
-// before the runtime's exit closes its streams.
-const int c_nMaxExitHandlers = 64;
-PFN_STATIC s_apfnExitHandlers[c_nMaxExitHandlers];
+// before the runtime's exit closes its streams. The program has more than a
+// hundred static strings: the table grows on the runtime's heap rather than
+// drop a destructor.
+const int c_nFirstExitHandlers = 128;
+PFN_STATIC s_apfnFirstExitHandlers[c_nFirstExitHandlers];
+PFN_STATIC* s_ppfnExitHandlers = s_apfnFirstExitHandlers;
+int s_nExitHandlerSlots = c_nFirstExitHandlers;
 int s_nExitHandlers = 0;
 
 void RunStaticConstructors()
@@ -75,7 +80,7 @@ void RunExitHandlers()
     while (s_nExitHandlers > 0)
     {
         --s_nExitHandlers;
-        s_apfnExitHandlers[s_nExitHandlers]();
+        s_ppfnExitHandlers[s_nExitHandlers]();
     }
 }
 
@@ -83,11 +88,27 @@ void RunExitHandlers()
 
 extern "C" int __cdecl atexit(PFN_STATIC pfnHandler)
 {
-    if (pfnHandler == 0 || s_nExitHandlers == c_nMaxExitHandlers)
+    if (pfnHandler == 0)
     {
         return -1;
     }
-    s_apfnExitHandlers[s_nExitHandlers++] = pfnHandler;
+    if (s_nExitHandlers == s_nExitHandlerSlots)
+    {
+        PFN_STATIC* ppfnMore =
+            static_cast<PFN_STATIC*>(malloc(2 * s_nExitHandlerSlots * sizeof(PFN_STATIC)));
+        if (ppfnMore == 0)
+        {
+            return -1;
+        }
+        memmove(ppfnMore, s_ppfnExitHandlers, s_nExitHandlers * sizeof(PFN_STATIC));
+        if (s_ppfnExitHandlers != s_apfnFirstExitHandlers)
+        {
+            free(s_ppfnExitHandlers);
+        }
+        s_ppfnExitHandlers = ppfnMore;
+        s_nExitHandlerSlots *= 2;
+    }
+    s_ppfnExitHandlers[s_nExitHandlers++] = pfnHandler;
     return 0;
 }
 
