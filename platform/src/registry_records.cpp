@@ -27,9 +27,6 @@ namespace
 
 const char kRegistryFile[] = "registry.reg";
 
-const char kRecordBegin[] = ";winsim:begin\n";
-const char kRecordEnd[] = ";winsim:end\n";
-
 // registry.reg open for appending change records; -1 when closed.
 int g_fdRecords = -1;
 bool g_fRecordsAppended = false;
@@ -93,7 +90,7 @@ void AppendRecord(const std::string& sBody)
             s_fAtExit = true;
         }
     }
-    std::string sRecord = std::string("\n") + kRecordBegin + sBody + kRecordEnd;
+    std::string sRecord = std::string("\n") + kRecordBegin + "\n" + sBody + kRecordEnd + "\n";
     if (!WriteAll(g_fdRecords, sRecord))
         fprintf(stderr, "winsim: cannot write %s: %s\n", sPath.c_str(), strerror(errno));
     g_fRecordsAppended = true;
@@ -168,8 +165,8 @@ bool IsTornTail(const std::string& sPath, unsigned long long ullOffset)
             sTail.append(achBlock, cb);
     }
     fclose(pFile);
-    return sTail.find(std::string("\n") + kRecordEnd) == std::string::npos &&
-           sTail.compare(0, strlen(kRecordBegin), kRecordBegin) == 0;
+    return sTail.find(std::string("\n") + kRecordEnd + "\n") == std::string::npos &&
+           sTail.compare(0, strlen(kRecordBegin) + 1, std::string(kRecordBegin) + "\n") == 0;
 }
 } // namespace
 

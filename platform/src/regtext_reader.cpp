@@ -22,8 +22,6 @@ namespace
 
 const char kHeader4[] = "REGEDIT4";
 const char kHeader5[] = "Windows Registry Editor Version 5.00";
-const char kRecordBegin[] = ";winsim:begin";
-const char kRecordEnd[] = ";winsim:end";
 
 inline bool IsBlank(char ch)
 {

@@ -161,6 +161,10 @@ struct RegEdit
     std::string sBytes;
 };
 
+// The comment lines around each change record appended to registry.reg.
+inline constexpr char kRecordBegin[] = ";winsim:begin";
+inline constexpr char kRecordEnd[] = ";winsim:end";
+
 // What a reader hands on, item by item in file order, each as soon as its line
 // is read. The views point into the reader's buffers: copy what must last.
 class RegTextSink
