@@ -50,18 +50,16 @@ struct Last
     }
 } g_tLast;
 
+// clang-format off
 #define PROBE(n) Probe g_tProbe##n(n);
-#define PROBES10(d)                                                                                \
-    PROBE(d##0)                                                                                    \
-    PROBE(d##1) PROBE(d##2) PROBE(d##3) PROBE(d##4) PROBE(d##5) PROBE(d##6) PROBE(d##7)            \
-        PROBE(d##8) PROBE(d##9)
-#define PROBES100(h)                                                                               \
-    PROBES10(h##0)                                                                                 \
-    PROBES10(h##1) PROBES10(h##2) PROBES10(h##3) PROBES10(h##4) PROBES10(h##5) PROBES10(h##6)      \
-        PROBES10(h##7) PROBES10(h##8) PROBES10(h##9)
+#define PROBES10(d) PROBE(d##0) PROBE(d##1) PROBE(d##2) PROBE(d##3) PROBE(d##4) \
+    PROBE(d##5) PROBE(d##6) PROBE(d##7) PROBE(d##8) PROBE(d##9)
+#define PROBES100(h) PROBES10(h##0) PROBES10(h##1) PROBES10(h##2) PROBES10(h##3) \
+    PROBES10(h##4) PROBES10(h##5) PROBES10(h##6) PROBES10(h##7) PROBES10(h##8) PROBES10(h##9)
 PROBES100(1)
 PROBES100(2)
 PROBES100(3)
+// clang-format on
 
 } // namespace
 
