@@ -13,32 +13,23 @@ const std::string::size_type npos = std::string::npos;
 // turns the plain names into MinGW's printf, so on Windows the DLL's functions
 // are called by the names MinGW gives them.
 #if defined(_WIN32)
-int RuntimeVfprintf(FILE* pFile, const char* pszFormat, va_list vaArgs)
-{
-    return __ms_vfprintf(pFile, pszFormat, vaArgs);
-}
-int RuntimeVsprintf(char* pszBuffer, const char* pszFormat, va_list vaArgs)
-{
-    return __ms_vsprintf(pszBuffer, pszFormat, vaArgs);
-}
-int RuntimeWriteLine(FILE* pFile, const char* pszText)
-{
-    return __ms_fprintf(pFile, "%s\n", pszText);
-}
+#define RUNTIME_PRINTF(name) __ms_##name
 #else
+#define RUNTIME_PRINTF(name) name
+#endif
+
 int RuntimeVfprintf(FILE* pFile, const char* pszFormat, va_list vaArgs)
 {
-    return vfprintf(pFile, pszFormat, vaArgs);
+    return RUNTIME_PRINTF(vfprintf)(pFile, pszFormat, vaArgs);
 }
 int RuntimeVsprintf(char* pszBuffer, const char* pszFormat, va_list vaArgs)
 {
-    return vsprintf(pszBuffer, pszFormat, vaArgs);
+    return RUNTIME_PRINTF(vsprintf)(pszBuffer, pszFormat, vaArgs);
 }
 int RuntimeWriteLine(FILE* pFile, const char* pszText)
 {
-    return fprintf(pFile, "%s\n", pszText);
+    return RUNTIME_PRINTF(fprintf)(pFile, "%s\n", pszText);
 }
-#endif
 } // namespace
 
 CLogFile::CLogFile()
