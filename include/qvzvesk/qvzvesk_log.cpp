@@ -1,5 +1,9 @@
 #include "qvzvesk_log.h"
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <ctime>
@@ -161,28 +165,18 @@ bool CLogFile::WriteLine(const std::string& sText)
         }
         if (m_dwFlags & LOG_FLAG_NUMBERED)
         {
-            int nNumber = 0;
-            fResult = ChooseFileNumber(&nNumber);
+            fResult = NextNumberedName();
             if (!fResult)
             {
                 return false;
             }
-            // Without its number the name would be another file's.
-            const std::string sNumber = Format("%2.2d", nNumber);
-            if (sNumber.empty())
-            {
-                return false;
-            }
-            m_sFileName = DirectoryPart(m_sFileName) + BaseNameWithoutNumber(m_sFileName) +
-                          sNumber + ExtensionPart(m_sFileName);
         }
         if (m_sFileName.empty())
         {
             return fResult;
         }
         m_sOpenFileName = m_sFileName;
-        m_pFile = fopen(m_sFileName.c_str(), (m_dwFlags & LOG_FLAG_APPEND) ? "a" : "w");
-        if (m_pFile == nullptr)
+        if (!OpenStream())
         {
             return fResult;
         }
@@ -200,6 +194,82 @@ bool CLogFile::WriteLine(const std::string& sText)
     }
     fflush(m_pFile);
     return true;
+}
+
+bool CLogFile::NextNumberedName()
+{
+    int nNumber = 0;
+    if (!ChooseFileNumber(&nNumber))
+    {
+        return false;
+    }
+    // Without its number the name would be another file's.
+    const std::string sNumber = Format("%2.2d", nNumber);
+    if (sNumber.empty())
+    {
+        return false;
+    }
+    m_sFileName = DirectoryPart(m_sFileName) + BaseNameWithoutNumber(m_sFileName) + sNumber +
+                  ExtensionPart(m_sFileName);
+    return true;
+}
+
+bool CLogFile::OpenStream()
+{
+    if (m_dwFlags & LOG_FLAG_APPEND)
+    {
+        m_pFile = fopen(m_sFileName.c_str(), "a");
+        return m_pFile != nullptr;
+    }
+    // The temp directory may be shared with every user of the machine, and
+    // the log's names are easy to guess: a file planted under one (a hard
+    // link to a file only we may write, or a file of the planter's own that
+    // he can read and change) must never receive the log. So the log is
+    // always a file this run creates. Whatever stands under the name is
+    // deleted first, which removes that name only, never a file it links to;
+    // a name that cannot be had even then (planted again, or a log another
+    // run still writes) gives way to the next number, once round at most.
+    const std::string sFirstName = m_sFileName;
+    const int nTries = (m_dwFlags & LOG_FLAG_NUMBERED) ? 100 : 1;
+    for (int iTry = 0; iTry < nTries; ++iTry)
+    {
+        if (iTry > 0 && !NextNumberedName())
+        {
+            break;
+        }
+        m_pFile = CreateNewStream(m_sFileName);
+        if (m_pFile == nullptr && DeleteFileA(m_sFileName.c_str()))
+        {
+            m_pFile = CreateNewStream(m_sFileName);
+        }
+        if (m_pFile != nullptr)
+        {
+            m_sOpenFileName = m_sFileName;
+            return true;
+        }
+    }
+    // As when a file cannot be created: the next line starts over after the
+    // first number.
+    m_sFileName = sFirstName;
+    return false;
+}
+
+FILE* CLogFile::CreateNewStream(const std::string& sPath)
+{
+    int nFile =
+        _open(sPath.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT, _S_IREAD | _S_IWRITE);
+    if (nFile == -1)
+    {
+        return nullptr;
+    }
+    FILE* pFile = _fdopen(nFile, "w");
+    if (pFile == nullptr)
+    {
+        // Leave no empty file of ours behind under a name another try may want.
+        _close(nFile);
+        DeleteFileA(sPath.c_str());
+    }
+    return pFile;
 }
 
 std::string CLogFile::Format(const char* pszFormat, ...)

@@ -56,6 +56,12 @@ private:
     static bool GetTempDirectory(std::string* psDirectory);
     static bool PathExists(const std::string& sPath);
     bool ChooseFileNumber(int* pnNumber) const;
+    // Gives m_sFileName the number ChooseFileNumber picks.
+    bool NextNumberedName();
+    // Opens m_pFile on m_sFileName, or on a later number when that name
+    // cannot be created afresh; m_sFileName then names the file opened.
+    bool OpenStream();
+    static FILE* CreateNewStream(const std::string& sPath);
 
     std::string m_sFileName;
     std::string m_sOpenFileName;

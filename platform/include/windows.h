@@ -213,6 +213,7 @@ BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAcces
                  LPFILETIME lpLastWriteTime);
 LONG CompareFileTime(const FILETIME* lpFileTime1, const FILETIME* lpFileTime2);
 BOOL CloseHandle(HANDLE hObject);
+BOOL DeleteFileA(LPCSTR lpFileName);
 HMODULE LoadLibraryA(LPCSTR lpLibFileName);
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL FreeLibrary(HMODULE hLibModule);

@@ -295,6 +295,18 @@ bool ShareAllows(const FileId& id, DWORD dwAccess, DWORD dwShare)
     return true;
 }
 
+bool ShareAllowsDelete(const FileId& id)
+{
+    for (const auto& entry : OpenFiles())
+    {
+        const OpenFile& open = entry.second;
+        if (open.id.ullDevice == id.ullDevice && open.id.ullInode == id.ullInode &&
+            !(open.dwShare & FILE_SHARE_DELETE))
+            return false;
+    }
+    return true;
+}
+
 int RegisterOpenFile(const FileId& id, DWORD dwAccess, DWORD dwShare)
 {
     int iOpen = g_iNextOpenFile++;
@@ -630,6 +642,29 @@ BOOL CloseHandle(HANDLE hObject)
     CloseObject(*pFile);
     KernelObjects().erase(reinterpret_cast<uintptr_t>(hObject));
     return fFails ? FALSE : TRUE;
+}
+
+// Deleting removes the name only: another name of the same file (a hard link)
+// and the data behind it stay. A file held open without delete sharing, a
+// read-only file and a directory are refused, as on Windows.
+BOOL DeleteFileA(LPCSTR lpFileName)
+{
+    if (Fails("DeleteFileA"))
+        return FALSE;
+    if (!lpFileName || !*lpFileName)
+        return FailWith(ERROR_PATH_NOT_FOUND);
+    std::string sHostPath = winsim::MapPath(lpFileName);
+    struct stat st;
+    if (lstat(sHostPath.c_str(), &st) != 0)
+        return FailWith(IsDirectory(ParentOf(sHostPath)) ? ERROR_FILE_NOT_FOUND
+                                                         : ERROR_PATH_NOT_FOUND);
+    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)))
+        return FailWith(ERROR_ACCESS_DENIED);
+    if (!winsim::detail::ShareAllowsDelete({st.st_dev, st.st_ino}))
+        return FailWith(ERROR_SHARING_VIOLATION);
+    if (unlink(sHostPath.c_str()) != 0)
+        return FailWith(winsim::detail::ErrorFromErrno(errno));
+    return TRUE;
 }
 
 // The runtime's argument vector; the host main fills it in.

@@ -3,18 +3,24 @@
 // entries without regard to letter case, as they would on Windows.
 #include "winsim_internal.h"
 
+#include <io.h>
 #include <winsim.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-// The program's windows.h turns fopen into winsim_fopen; here we need the real one.
+// The program's headers turn fopen and the low-level calls into the stand-in's;
+// here we need the real ones.
 #undef fopen
+#undef _open
+#undef _fdopen
+#undef _close
 
 namespace winsim
 {
@@ -274,20 +280,106 @@ int RuntimeClose(void* pCookie)
 
 } // namespace
 
+namespace
+{
+
+// Opens a Windows path as the runtime does, with the sharing it asks for
+// (read and write: the runtime never locks others out). Returns the host
+// descriptor and its registration for the sharing rules, or -1 with errno set.
+int OpenShared(const char* pszPath, int nHostFlags, DWORD dwAccess, bool* pfRegular, int* piOpen)
+{
+    std::string sHostPath = winsim::MapPath(pszPath);
+    const DWORD dwShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    struct stat st;
+    if (lstat(sHostPath.c_str(), &st) == 0)
+    {
+        // Creating anew refuses any name that stands there, a link included.
+        if ((nHostFlags & O_CREAT) && (nHostFlags & O_EXCL))
+        {
+            errno = EEXIST;
+            return -1;
+        }
+        if (stat(sHostPath.c_str(), &st) == 0)
+        {
+            if (S_ISDIR(st.st_mode))
+            {
+                errno = EACCES;
+                return -1;
+            }
+            if (!winsim::detail::ShareAllows({st.st_dev, st.st_ino}, dwAccess, dwShare))
+            {
+                winsim::detail::SetLastErrorValue(ERROR_SHARING_VIOLATION);
+                errno = EACCES;
+                return -1;
+            }
+        }
+    }
+    int fd = open(sHostPath.c_str(), nHostFlags | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return -1;
+    if (fstat(fd, &st) != 0)
+    {
+        close(fd);
+        return -1;
+    }
+    *pfRegular = S_ISREG(st.st_mode);
+    *piOpen = *pfRegular
+                  ? winsim::detail::RegisterOpenFile({st.st_dev, st.st_ino}, dwAccess, dwShare)
+                  : -1;
+    return fd;
+}
+
+FILE* StreamOn(int fd, bool fText, int iOpen, const char* pszMode)
+{
+    RuntimeFile* pFile = new RuntimeFile;
+    ++g_nOpenStreams;
+    pFile->fd = fd;
+    pFile->fText = fText;
+    pFile->iOpen = iOpen;
+    std::string sMode(1, pszMode[0]);
+    if (strchr(pszMode, '+') != nullptr)
+        sMode += '+';
+    cookie_io_functions_t functions = {RuntimeRead, RuntimeWrite, RuntimeSeek, RuntimeClose};
+    FILE* pStream = fopencookie(pFile, sMode.c_str(), functions);
+    if (!pStream)
+        RuntimeClose(pFile);
+    return pStream;
+}
+
+// Descriptors from winsim_open that no stream has taken over yet.
+struct LowLevelFile
+{
+    bool fText = false;
+    int iOpen = -1;
+};
+
+std::map<int, LowLevelFile>& LowLevelFiles()
+{
+    static auto* pFiles = winsim::detail::KeptUntilExit(new std::map<int, LowLevelFile>);
+    return *pFiles;
+}
+
+bool RuntimeCallFails(const char* pszFunction)
+{
+    DWORD dwStatus = 0;
+    if (!winsim::detail::CallFails(pszFunction, &dwStatus))
+        return false;
+    winsim::detail::SetLastErrorValue(dwStatus);
+    errno = EACCES;
+    return true;
+}
+
+} // namespace
+
 int winsim::detail::OpenStreamCount()
 {
-    return g_nOpenStreams;
+    return g_nOpenStreams + static_cast<int>(LowLevelFiles().size());
 }
 
 FILE* winsim_fopen(const char* pszPath, const char* pszMode)
 {
-    DWORD dwStatus = 0;
-    if (winsim::detail::CallFails("fopen", &dwStatus))
-    {
-        winsim::detail::SetLastErrorValue(dwStatus);
-        errno = EACCES;
+    if (RuntimeCallFails("fopen"))
         return nullptr;
-    }
     if (!pszPath || !pszMode || !*pszPath)
     {
         errno = EINVAL;
@@ -314,44 +406,78 @@ FILE* winsim_fopen(const char* pszPath, const char* pszMode)
         errno = EINVAL;
         return nullptr;
     }
-    std::string sHostPath = winsim::MapPath(pszPath);
-    const DWORD dwShare = FILE_SHARE_READ | FILE_SHARE_WRITE; // what the runtime asks for
-    struct stat st;
-    if (stat(sHostPath.c_str(), &st) == 0)
-    {
-        if (S_ISDIR(st.st_mode))
-        {
-            errno = EACCES;
-            return nullptr;
-        }
-        if (!winsim::detail::ShareAllows({st.st_dev, st.st_ino}, dwAccess, dwShare))
-        {
-            winsim::detail::SetLastErrorValue(ERROR_SHARING_VIOLATION);
-            errno = EACCES;
-            return nullptr;
-        }
-    }
-    int fd = open(sHostPath.c_str(), nFlags | O_CLOEXEC, 0666);
+    bool fRegular = false;
+    int iOpen = -1;
+    int fd = OpenShared(pszPath, nFlags, dwAccess, &fRegular, &iOpen);
     if (fd < 0)
         return nullptr;
-    if (fstat(fd, &st) != 0)
+    return StreamOn(fd, strchr(pszMode, 'b') == nullptr && fRegular, iOpen, pszMode);
+}
+
+// _open: text mode unless _O_BINARY, as with the runtime's default file mode.
+int winsim_open(const char* pszPath, int nOpenFlags, int nPermission)
+{
+    if (RuntimeCallFails("_open"))
+        return -1;
+    if (!pszPath || !*pszPath)
     {
-        close(fd);
+        errno = ENOENT;
+        return -1;
+    }
+    int nFlags = (nOpenFlags & _O_RDWR) ? O_RDWR : ((nOpenFlags & _O_WRONLY) ? O_WRONLY : O_RDONLY);
+    DWORD dwAccess = (nOpenFlags & _O_RDWR)     ? GENERIC_READ | GENERIC_WRITE
+                     : (nOpenFlags & _O_WRONLY) ? GENERIC_WRITE
+                                                : GENERIC_READ;
+    if (nOpenFlags & _O_APPEND)
+        nFlags |= O_APPEND;
+    if (nOpenFlags & _O_CREAT)
+        nFlags |= O_CREAT;
+    if (nOpenFlags & _O_TRUNC)
+        nFlags |= O_TRUNC;
+    if (nOpenFlags & _O_EXCL)
+        nFlags |= O_EXCL;
+    bool fRegular = false;
+    int iOpen = -1;
+    int fd = OpenShared(pszPath, nFlags, dwAccess, &fRegular, &iOpen);
+    if (fd < 0)
+        return -1;
+    // A new file made without write permission is read-only, as on Windows.
+    if ((nOpenFlags & _O_CREAT) && !(nPermission & _S_IWRITE))
+        fchmod(fd, 0444);
+    LowLevelFiles()[fd] = LowLevelFile{!(nOpenFlags & _O_BINARY) && fRegular, iOpen};
+    return fd;
+}
+
+// The stream takes the descriptor over: closing the stream closes it.
+FILE* winsim_fdopen(int nDescriptor, const char* pszMode)
+{
+    if (RuntimeCallFails("_fdopen"))
+        return nullptr;
+    auto it = LowLevelFiles().find(nDescriptor);
+    if (it == LowLevelFiles().end())
+    {
+        errno = EBADF;
         return nullptr;
     }
-    RuntimeFile* pFile = new RuntimeFile;
-    ++g_nOpenStreams;
-    pFile->fd = fd;
-    pFile->fText = strchr(pszMode, 'b') == nullptr && S_ISREG(st.st_mode);
-    pFile->iOpen = S_ISREG(st.st_mode)
-                       ? winsim::detail::RegisterOpenFile({st.st_dev, st.st_ino}, dwAccess, dwShare)
-                       : -1;
-    std::string sMode(1, pszMode[0]);
-    if (fPlus)
-        sMode += '+';
-    cookie_io_functions_t functions = {RuntimeRead, RuntimeWrite, RuntimeSeek, RuntimeClose};
-    FILE* pStream = fopencookie(pFile, sMode.c_str(), functions);
-    if (!pStream)
-        RuntimeClose(pFile);
-    return pStream;
+    if (!pszMode || !strchr("rwa", pszMode[0]))
+    {
+        errno = EINVAL;
+        return nullptr;
+    }
+    LowLevelFile file = it->second;
+    LowLevelFiles().erase(it);
+    return StreamOn(nDescriptor, file.fText, file.iOpen, pszMode);
+}
+
+int winsim_close(int nDescriptor)
+{
+    auto it = LowLevelFiles().find(nDescriptor);
+    if (it == LowLevelFiles().end())
+    {
+        errno = EBADF;
+        return -1;
+    }
+    winsim::detail::UnregisterOpenFile(it->second.iOpen);
+    LowLevelFiles().erase(it);
+    return close(nDescriptor);
 }

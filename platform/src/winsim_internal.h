@@ -336,9 +336,12 @@ struct FileId
     unsigned long long ullInode;
 };
 bool ShareAllows(const FileId& id, DWORD dwAccess, DWORD dwShare);
+// Whether every handle open on the file lets others delete it.
+bool ShareAllowsDelete(const FileId& id);
 int RegisterOpenFile(const FileId& id, DWORD dwAccess, DWORD dwShare);
 void UnregisterOpenFile(int iOpen);
-// Runtime streams (winsim_fopen) not yet closed.
+// Runtime streams (winsim_fopen) and low-level descriptors (winsim_open) not
+// yet closed.
 int OpenStreamCount();
 
 // The thread's last error, set without counting as a call of SetLastError.

@@ -96,7 +96,10 @@ const std::map<std::string, std::vector<DWORD>> kStatuses = {
     {"LoadLibraryA", {ERROR_MOD_NOT_FOUND, ERROR_NOT_ENOUGH_MEMORY}},
     {"GetProcAddress", {ERROR_PROC_NOT_FOUND}},
     {"FreeLibrary", {ERROR_INVALID_HANDLE}},
+    {"DeleteFileA", {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}},
     {"fopen", {ERROR_ACCESS_DENIED}},
+    {"_open", {ERROR_ACCESS_DENIED}},
+    {"_fdopen", {ERROR_NOT_ENOUGH_MEMORY}},
 };
 
 // ---- The machines ----------------------------------------------------------

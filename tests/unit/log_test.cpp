@@ -398,7 +398,7 @@ TEST_F(LogTest, FailedDirectoryStepsLeaveLoggingOff)
     }
 }
 
-TEST_F(LogTest, FileThatCannotBeCreatedMovesTheNextLineOn)
+TEST_F(LogTest, NameThatCannotBeHadAfreshGivesWayToTheNextNumber)
 {
     for (bool fDirectoryInTheWay : {false, true})
     {
@@ -410,6 +410,8 @@ TEST_F(LogTest, FileThatCannotBeCreatedMovesTheNextLineOn)
             MakeHostDirectory(LogHostPath(0));
         else
         {
+            // Held without sharing: the probe takes the number, but the name
+            // can be neither created nor deleted.
             hHeld = CreateFileA("C:\\TEMP\\qvzmorix00.log", GENERIC_READ | GENERIC_WRITE, 0,
                                 nullptr, CREATE_ALWAYS, 0, nullptr);
             ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
@@ -417,16 +419,87 @@ TEST_F(LogTest, FileThatCannotBeCreatedMovesTheNextLineOn)
         CLogFile log;
         EXPECT_TRUE(log.Open("qvzmorix.log", 0, LOG_FLAG_NUMBERED));
         EXPECT_TRUE(log.LogMessage(0, "first"));
-        EXPECT_TRUE(log.LogMessage(0, "second"));
         log.Close();
         if (hHeld != INVALID_HANDLE_VALUE)
         {
             CloseHandle(hHeld);
             EXPECT_EQ("", ReadHostFile(LogHostPath(0)));
         }
-        // The header was lost with the first file; the next name takes the rest.
-        EXPECT_EQ("first\r\nsecond\r\n", ReadHostFile(LogHostPath(1)));
+        EXPECT_EQ(Lines({"first"}), AfterHeader(LogHostPath(1)));
         EXPECT_FALSE(HostPathExists(LogHostPath(2)));
+    }
+
+    // No name at all can be created: logging is on, each line tries again
+    // from the next number, and a name that frees up takes the lines from then on.
+    winsim::Reset();
+    MakeHostDirectory(Host("C:\\TEMP"));
+    for (int n = 0; n < 100; ++n)
+        MakeHostDirectory(LogHostPath(n));
+    CLogFile log;
+    EXPECT_TRUE(log.Open("qvzmorix.log", 0, LOG_FLAG_NUMBERED));
+    EXPECT_TRUE(log.LogMessage(0, "lost"));
+    rmdir(LogHostPath(7).c_str());
+    EXPECT_TRUE(log.LogMessage(0, "kept"));
+    EXPECT_TRUE(log.LogMessage(0, "and kept"));
+    log.Close();
+    EXPECT_EQ("kept\r\nand kept\r\n", ReadHostFile(LogHostPath(7)));
+    EXPECT_EQ(0, winsim::OpenFileCount());
+}
+
+// The temp directory may be shared with other users: a name planted there,
+// as a hard link to a file the run may write, must never receive the log.
+TEST_F(LogTest, PlantedNamesNeverReceiveTheLog)
+{
+    std::string sVictim;
+    auto plant = [&](int nNumber)
+    {
+        unlink(LogHostPath(nNumber).c_str());
+        ASSERT_EQ(0, link(sVictim.c_str(), LogHostPath(nNumber).c_str())) << nNumber;
+    };
+    enum Case
+    {
+        ReusedName,   // all hundred exist; the oldest is the link
+        PlantedLate,  // planted between the probe and the creation
+        PlantedTwice, // planted again right after it was deleted
+    };
+    for (Case eCase : {ReusedName, PlantedLate, PlantedTwice})
+    {
+        SCOPED_TRACE(eCase);
+        winsim::Reset();
+        MakeHostDirectory(Host("C:\\TEMP"));
+        MakeHostDirectory(Host("C:\\WINDOWS"));
+        sVictim = Host("C:\\WINDOWS\\victim.ini");
+        WriteHostFile(sVictim, "[system]\r\nkeep=1\r\n");
+        int nExpected = 0;
+        if (eCase == ReusedName)
+        {
+            for (int n = 0; n < 100; ++n)
+            {
+                WriteHostFile(LogHostPath(n), "old");
+                SetAccessTime(LogHostPath(n), 1000000000 + n);
+            }
+            plant(0);
+            SetAccessTime(LogHostPath(0), 999999999);
+        }
+        else
+        {
+            winsim::OnCall("_open", 1, [&] { plant(0); });
+            if (eCase == PlantedTwice)
+            {
+                winsim::OnCall("_open", 2, [&] { plant(0); });
+                nExpected = 1;
+            }
+        }
+        {
+            CLogFile log;
+            EXPECT_TRUE(log.Open("qvzmorix.log", 0, LOG_FLAG_NUMBERED));
+            EXPECT_TRUE(log.LogMessage(0, "line"));
+        }
+        EXPECT_EQ("[system]\r\nkeep=1\r\n", ReadHostFile(sVictim));
+        EXPECT_EQ(Lines({"line"}), AfterHeader(LogHostPath(nExpected)));
+        struct stat st;
+        ASSERT_EQ(0, stat(LogHostPath(nExpected).c_str(), &st));
+        EXPECT_EQ(1u, st.st_nlink) << "the log is a file of its own";
     }
 }
 
