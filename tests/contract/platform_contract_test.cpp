@@ -3,11 +3,16 @@
 // a real Win32 implementation unnoticed. The machine is an NT one here (the
 // stand-in's default, and Wine's); the 9x deletion rule is shown by the
 // Windows 98 uninstall scenarios.
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 #include <winspool.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -190,5 +195,52 @@ TEST(SystemContract, VersionRecordOfTheClassicSizeIsFilled)
     ASSERT_NE(0, GetVersionExA(&tVersion));
     EXPECT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_NT), tVersion.dwPlatformId);
     EXPECT_GE(tVersion.dwMajorVersion, 4u);
+}
+
+// How the log makes its file: created afresh or not at all, written as text,
+// and a name taken away only when nobody holds the file without sharing.
+TEST(FileContract, CreatingAfreshRefusesAnyExistingNameAndDeletingRespectsSharing)
+{
+    const char szName[] = "morix_contract_file.tmp";
+    const int nCreateNew = _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT;
+    DeleteFileA(szName);
+    int nFile = _open(szName, nCreateNew, _S_IREAD | _S_IWRITE);
+    ASSERT_NE(-1, nFile);
+    FILE* pFile = _fdopen(nFile, "w");
+    ASSERT_NE(nullptr, pFile);
+    EXPECT_EQ(4, fprintf(pFile, "a\nb\n"));
+    fflush(pFile);
+
+    errno = 0;
+    EXPECT_EQ(-1, _open(szName, nCreateNew, _S_IREAD | _S_IWRITE));
+    EXPECT_EQ(EEXIST, errno);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileA(szName)) << "the stream does not share deletion";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    fclose(pFile);
+
+    pFile = fopen(szName, "rb");
+    ASSERT_NE(nullptr, pFile);
+    char achBytes[16] = {0};
+    EXPECT_EQ(6u, fread(achBytes, 1, sizeof(achBytes), pFile));
+    fclose(pFile);
+    EXPECT_STREQ("a\r\nb\r\n", achBytes);
+
+    EXPECT_TRUE(DeleteFileA(szName));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileA(szName));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileA("morix_no_such_folder\\x.tmp"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+
+    const char szFolder[] = "morix_contract_folder.tmp";
+    CreateDirectoryA(szFolder, nullptr);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileA(szFolder));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    errno = 0;
+    EXPECT_EQ(-1, _open(szFolder, nCreateNew, _S_IREAD | _S_IWRITE));
+    EXPECT_EQ(EEXIST, errno);
 }
 } // namespace
