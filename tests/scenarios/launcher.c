@@ -11,8 +11,10 @@
  *   cmdfile PATH      the whole command line is the content of this file, byte
  *                     for byte (for text with line breaks in it)
  *
- * The launcher waits for the program and exits with its exit code; 125 means
- * the plan could not be read or the program not started.
+ * Each cmd or cmdfile line is one run. Several runs are started one right
+ * after the other, before the launcher waits for any, so that they run at
+ * the same moment. The launcher exits with the first run's exit code that is
+ * not 0 (else 0); 125 means the plan could not be read or a run not started.
  */
 #include <windows.h>
 
@@ -60,7 +62,12 @@ int main(int argc, char** argv)
         return 125;
     }
 
-    char* pszCmdLine = NULL;
+    enum
+    {
+        kMaxRuns = 4
+    };
+    char* apszCmdLines[kMaxRuns];
+    int nRuns = 0;
     char* pszLine = pszPlan;
     while (*pszLine != '\0')
     {
@@ -72,18 +79,26 @@ int main(int argc, char** argv)
             if (pszEnd > pszLine && pszEnd[-1] == '\r')
                 pszEnd[-1] = '\0';
         }
-        if (strncmp(pszLine, "cmd ", 4) == 0)
+        int fCmd = strncmp(pszLine, "cmd ", 4) == 0;
+        int fCmdFile = strncmp(pszLine, "cmdfile ", 8) == 0;
+        if ((fCmd || fCmdFile) && nRuns == kMaxRuns)
         {
-            pszCmdLine = pszLine + 4;
+            fprintf(stderr, "scenario-launch: more than %d runs\n", kMaxRuns);
+            return 125;
         }
-        else if (strncmp(pszLine, "cmdfile ", 8) == 0)
+        if (fCmd)
         {
-            pszCmdLine = ReadWholeFile(pszLine + 8);
-            if (pszCmdLine == NULL)
+            apszCmdLines[nRuns++] = pszLine + 4;
+        }
+        else if (fCmdFile)
+        {
+            apszCmdLines[nRuns] = ReadWholeFile(pszLine + 8);
+            if (apszCmdLines[nRuns] == NULL)
             {
                 fprintf(stderr, "scenario-launch: cannot read %s\n", pszLine + 8);
                 return 125;
             }
+            ++nRuns;
         }
         else if (strncmp(pszLine, "set ", 4) == 0)
         {
@@ -107,28 +122,42 @@ int main(int argc, char** argv)
         }
         pszLine = pszNext;
     }
-    if (pszCmdLine == NULL)
+    if (nRuns == 0)
     {
         fprintf(stderr, "scenario-launch: no cmd line in %s\n", argv[1]);
         return 125;
     }
 
-    STARTUPINFOA tStartup;
-    PROCESS_INFORMATION tProcess;
-    memset(&tStartup, 0, sizeof(tStartup));
-    tStartup.cb = sizeof(tStartup);
-    memset(&tProcess, 0, sizeof(tProcess));
-    if (!CreateProcessA(NULL, pszCmdLine, NULL, NULL, FALSE, 0, NULL, NULL, &tStartup, &tProcess))
+    HANDLE ahProcesses[kMaxRuns];
+    for (int iRun = 0; iRun < nRuns; ++iRun)
     {
-        fprintf(stderr, "scenario-launch: CreateProcessA failed (%lu): %s\n",
-                (unsigned long)GetLastError(), pszCmdLine);
-        return 125;
+        STARTUPINFOA tStartup;
+        PROCESS_INFORMATION tProcess;
+        memset(&tStartup, 0, sizeof(tStartup));
+        tStartup.cb = sizeof(tStartup);
+        memset(&tProcess, 0, sizeof(tProcess));
+        if (!CreateProcessA(NULL, apszCmdLines[iRun], NULL, NULL, FALSE, 0, NULL, NULL, &tStartup,
+                            &tProcess))
+        {
+            fprintf(stderr, "scenario-launch: CreateProcessA failed (%lu): %s\n",
+                    (unsigned long)GetLastError(), apszCmdLines[iRun]);
+            return 125;
+        }
+        CloseHandle(tProcess.hThread);
+        ahProcesses[iRun] = tProcess.hProcess;
     }
-    WaitForSingleObject(tProcess.hProcess, INFINITE);
-    DWORD dwExitCode = 125;
-    GetExitCodeProcess(tProcess.hProcess, &dwExitCode);
-    CloseHandle(tProcess.hThread);
-    CloseHandle(tProcess.hProcess);
+    WaitForMultipleObjects((DWORD)nRuns, ahProcesses, TRUE, INFINITE);
+    int nExitCode = 0;
+    for (int iRun = 0; iRun < nRuns; ++iRun)
+    {
+        DWORD dwExitCode = 125;
+        GetExitCodeProcess(ahProcesses[iRun], &dwExitCode);
+        if (nExitCode == 0)
+        {
+            nExitCode = (int)dwExitCode;
+        }
+        CloseHandle(ahProcesses[iRun]);
+    }
     free(pszPlan);
-    return (int)dwExitCode;
+    return nExitCode;
 }

@@ -133,9 +133,10 @@ def main(argv=None):
         work = os.path.join(os.path.abspath(args.work), scenario.name)
         os.makedirs(work, exist_ok=True)
         outcome = run_scenario.run_host(scenario, args, work, lambda o: o)
+        logname = scenario.expect_lognames[0]
         log = os.path.join(run_scenario.map_windows_path(outcome.drive_root, scenario.temp_directory()),
-                           scenario.expect_logname)
-        if scenario.expect_logname.lower() == "none" or not os.path.exists(log):
+                           logname)
+        if logname.lower() == "none" or not os.path.exists(log):
             continue
         with open(log, encoding="latin-1") as f:
             for number, line in enumerate(f.read().splitlines(), 1):

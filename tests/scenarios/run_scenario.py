@@ -10,11 +10,14 @@
 A scenario folder holds (see README.md, "Adding a scenario"):
   machine.reg      the registry before the run (REGEDIT4)
   cmdline          the argument text (absent: no arguments at all)
+  concurrent       the argument text of a second run started at the same moment
   component        none | recording | noexport
   env              NAME=VALUE lines; "NAME=" unsets
-  files            files and "dir" lines to create before the run
+  files            files, "dir" and "link" lines to create before the run
   expect.log       the log's lines after the header
-  expect.logname   the log's file name (default qvzmorix00.log; "none": no log)
+  expect.concurrent.log  the second run's log lines after the header
+  expect.logname   the log's file name (default qvzmorix00.log; "none": no log);
+                   with a concurrent run, both runs' names, in either order
   expect.reg       registry assertions after the run
   expect.calls     the VendorUninstall calls, one printer name per line
   hostonly         the scenario runs only against the host build
@@ -89,14 +92,16 @@ class Scenario:
         self.machine_text = regfile.read_text(path("machine.reg"))
         self.machine_ops = regfile.parse_operations(self.machine_text, path("machine.reg"))
 
-        self.cmdline = None
-        if optional("cmdline"):
-            data = read_bytes(path("cmdline"))
+        def argument_text(name):
+            if not optional(name):
+                return None
+            data = read_bytes(path(name))
             if data.endswith(b"\r\n"):
-                data = data[:-2]
-            elif data.endswith(b"\n"):
-                data = data[:-1]
-            self.cmdline = data
+                return data[:-2]
+            return data[:-1] if data.endswith(b"\n") else data
+
+        self.cmdline = argument_text("cmdline")
+        self.concurrent = argument_text("concurrent")
 
         self.component = "none"
         if optional("component"):
@@ -117,7 +122,7 @@ class Scenario:
                 self.env[name.strip()] = value  # "" means unset
 
         self.dirs = []
-        self.files = []  # (windows path, access time or None)
+        self.files = []  # (windows path, access time or None, hard link target or None)
         if optional("files"):
             for line in read_lines(path("files")):
                 line = line.strip()
@@ -131,15 +136,32 @@ class Scenario:
                 if m:
                     line = m.group(1)
                     stamp = calendar.timegm(time.strptime(m.group(2), "%Y-%m-%dT%H:%M:%S"))
-                self.files.append((line, stamp))
+                target = None
+                if line.lower().startswith("link "):
+                    # link NAME TARGET: NAME is a second name of the file TARGET
+                    # (an earlier line), as an NTFS hard link is.
+                    m = re.match(r"^link\s+(\S+)\s+(\S+)$", line, re.I)
+                    if not m:
+                        raise ScenarioError("%s/files: expected 'link NAME TARGET', found %r" % (folder, line))
+                    line, target = m.group(1), m.group(2)
+                self.files.append((line, stamp, target))
 
         if not os.path.exists(path("expect.log")):
             raise ScenarioError("%s: no expect.log" % folder)
         self.expect_log = read_lines(path("expect.log"))
-        self.expect_logname = "qvzmorix00.log"
+        self.expect_lognames = ["qvzmorix00.log"]
         if optional("expect.logname"):
-            lines = [l.strip() for l in read_lines(path("expect.logname")) if l.strip()]
-            self.expect_logname = lines[0] if lines else "none"
+            self.expect_lognames = [l.strip() for l in read_lines(path("expect.logname")) if l.strip()]
+            self.expect_lognames = self.expect_lognames or ["none"]
+        self.expect_concurrent_log = None
+        if self.concurrent is not None:
+            if not optional("expect.concurrent.log"):
+                raise ScenarioError("%s: a concurrent run needs expect.concurrent.log" % folder)
+            self.expect_concurrent_log = read_lines(path("expect.concurrent.log"))
+            if self.expect_lognames == ["qvzmorix00.log"]:
+                self.expect_lognames.append("qvzmorix01.log")
+        if len(self.expect_lognames) != (1 if self.concurrent is None else 2):
+            raise ScenarioError("%s/expect.logname: one name for each run" % folder)
         self.expect_reg = None
         if optional("expect.reg"):
             self.expect_reg = regfile.parse_operations(
@@ -223,18 +245,32 @@ def prepare_drive(scenario, root, component_file):
         shutil.copyfile(component_file, os.path.join(root, "drive_c/windows/system32/qvzcon14.dll"))
     for folder in scenario.dirs:
         os.makedirs(map_windows_path(root, folder), exist_ok=True)
-    for windows_path, stamp in scenario.files:
+    for windows_path, stamp, target in scenario.files:
         host = map_windows_path(root, windows_path)
         os.makedirs(os.path.dirname(host), exist_ok=True)
+        if target is not None:
+            os.link(map_windows_path(root, target), host)
+            continue
         with open(host, "wb") as f:
             f.write(b"\r\n**** Mon Jan  1 00:00:00 2001 - Logging Enabled ****\r\n\r\n")
+
+
+def file_contents(scenario, root):
+    """{host path: content hash} of the files the scenario made (for checking
+    that the run wrote into none of them but its log)."""
+    found = {}
+    for windows_path, stamp, target in scenario.files:
+        host = map_windows_path(root, windows_path)
+        if os.path.isfile(host):
+            found[host] = hashlib.sha1(read_bytes(host)).hexdigest()
+    return found
 
 
 def set_access_times(scenario, root):
     """The files' last-access (and write) times. Call it after the last read
     before the run: on a relatime mount reading a file whose access time is
     older than its write time resets its access time to now."""
-    for windows_path, stamp in scenario.files:
+    for windows_path, stamp, target in scenario.files:
         if stamp is not None:
             os.utime(map_windows_path(root, windows_path), (stamp, stamp))
 
@@ -251,6 +287,7 @@ class Outcome:
         self.calls = []
         self.logs_before = {}
         self.logs_after = {}
+        self.files_before = {}
         self.timings = []
         self.valgrind = False
 
@@ -266,6 +303,7 @@ def run_host(scenario, args, work, finish):
     prepare_drive(scenario, machine, component.get(scenario.component))
     outcome.registry_before = regfile.load(os.path.join(machine, "registry.reg"))
     outcome.logs_before = find_logs(os.path.join(machine, "drive_c"))
+    outcome.files_before = file_contents(scenario, machine)
     set_access_times(scenario, machine)
 
     calls_file = os.path.join(work, "calls.txt")
@@ -280,21 +318,33 @@ def run_host(scenario, args, work, finish):
     env["WINSIM_MACHINE"] = machine
     env["QVZCON_CALLS"] = calls_file
 
-    # The argument text reaches the program as one argument, blanks and all.
-    argv = [args.program] + ([scenario.cmdline] if scenario.cmdline is not None else [])
-    if args.valgrind:
-        # Every error and every leak, even memory still reachable at exit,
-        # fails the run with its own exit code.
-        argv = [args.valgrind, "--quiet", "--error-exitcode=%d" % VALGRIND_FOUND, "--leak-check=full",
-                "--show-leak-kinds=all", "--errors-for-leak-kinds=all"] + argv
+    def argv(text):
+        # The argument text reaches the program as one argument, blanks and all.
+        argv = [args.program] + ([text] if text is not None else [])
+        if args.valgrind:
+            # Every error and every leak, even memory still reachable at exit,
+            # fails the run with its own exit code.
+            argv = [args.valgrind, "--quiet", "--error-exitcode=%d" % VALGRIND_FOUND, "--leak-check=full",
+                    "--show-leak-kinds=all", "--errors-for-leak-kinds=all"] + argv
+        return argv
+
     outcome.valgrind = bool(args.valgrind)
+    texts = [scenario.cmdline] + ([scenario.concurrent] if scenario.concurrent is not None else [])
     started = time.time()
-    try:
-        proc = subprocess.run(argv, env=env, cwd=work, capture_output=True, timeout=RUN_TIMEOUT)
-        outcome.exit_code = proc.returncode
-        outcome.output = (proc.stdout + proc.stderr).decode("latin-1")
-    except subprocess.TimeoutExpired:
-        outcome.output = "program did not finish within %d s" % RUN_TIMEOUT
+    # A concurrent run starts right after the first, before either is waited for.
+    procs = [subprocess.Popen(argv(text), env=env, cwd=work, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT) for text in texts]
+    outcome.exit_code = 0
+    for proc in procs:
+        try:
+            output, _ = proc.communicate(timeout=RUN_TIMEOUT)
+            outcome.output += output.decode("latin-1")
+            outcome.exit_code = outcome.exit_code or proc.returncode
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.communicate()
+            outcome.exit_code = None
+            outcome.output += "program did not finish within %d s" % RUN_TIMEOUT
     outcome.timings.append(("run", time.time() - started))
 
     outcome.registry = regfile.load(os.path.join(machine, "registry.reg"))
@@ -351,6 +401,7 @@ def run_wine(scenario, args, work, finish):
         wine(args, prefix, ["regedit", "/S", unix_to_wine(reg_file)])
         outcome.timings.append(("import registry", time.time() - started))
         outcome.logs_before = find_logs(os.path.join(prefix, "drive_c"))
+        outcome.files_before = file_contents(scenario, prefix)
         set_access_times(scenario, prefix)
         outcome.registry_before = regfile.load_wine_prefix(base + ".template").apply(scenario.machine_ops)
 
@@ -360,19 +411,22 @@ def run_wine(scenario, args, work, finish):
         calls_file = os.path.join(work, "calls.txt")
         if os.path.exists(calls_file):
             os.remove(calls_file)
-        cmdline_file = os.path.join(work, "cmdline.txt")
         program = unix_to_wine(args.program)
         if " " in program:
             program = '"%s"' % program
-        with open(cmdline_file, "wb") as f:
-            f.write(program.encode("latin-1"))
-            if scenario.cmdline is not None:
-                f.write(b" " + scenario.cmdline)
         plan = []
         for name, value in scenario.env.items():
             plan.append("set %s=%s" % (name, value) if value else "unset %s" % name)
         plan.append("set QVZCON_CALLS=%s" % unix_to_wine(calls_file))
-        plan.append("cmdfile %s" % unix_to_wine(cmdline_file))
+        # The launcher starts a concurrent run right after the first one.
+        texts = [scenario.cmdline] + ([scenario.concurrent] if scenario.concurrent is not None else [])
+        for i, text in enumerate(texts):
+            cmdline_file = os.path.join(work, "cmdline%s.txt" % (i or ""))
+            with open(cmdline_file, "wb") as f:
+                f.write(program.encode("latin-1"))
+                if text is not None:
+                    f.write(b" " + text)
+            plan.append("cmdfile %s" % unix_to_wine(cmdline_file))
         plan_file = os.path.join(work, "plan.txt")
         with open(plan_file, "wb") as f:
             f.write(("\n".join(plan) + "\n").encode("latin-1"))
@@ -454,34 +508,56 @@ def check_log(scenario, outcome, target, problems):
     temp_dir = map_windows_path(outcome.drive_root, scenario.temp_directory())
     new_or_changed = sorted(p for p, h in outcome.logs_after.items() if outcome.logs_before.get(p) != h)
 
-    if scenario.expect_logname.lower() == "none":
+    if scenario.expect_lognames == ["none"]:
         for path in new_or_changed:
             problems.append("no log expected, but %s was written" % path)
         return
-    expected_path = os.path.join(temp_dir, scenario.expect_logname)
+    expected_paths = [os.path.normpath(os.path.join(temp_dir, name)) for name in scenario.expect_lognames]
     for path in new_or_changed:
-        if os.path.normpath(path) != os.path.normpath(expected_path):
+        if os.path.normpath(path) not in expected_paths:
             problems.append("unexpected log written: %s" % os.path.relpath(path, outcome.drive_root))
-    if not os.path.exists(expected_path):
-        found = ", ".join(os.path.relpath(p, outcome.drive_root) for p in new_or_changed) or "none"
-        problems.append("no log %s in %s (logs written: %s)" % (
-            scenario.expect_logname, scenario.temp_directory(), found))
-        return
-    raw = read_bytes(expected_path)
-    if expected_path not in new_or_changed:
-        problems.append("the log %s was not written in this run" % scenario.expect_logname)
+    # The run owns its log and nothing else: every file the scenario made
+    # keeps its bytes (a hard link to it under a log's name included), and a
+    # log is a file of its own, never a second name of another one.
+    for path, digest in sorted(outcome.files_before.items()):
+        if os.path.normpath(path) in expected_paths:
+            continue
+        if not os.path.isfile(path) or hashlib.sha1(read_bytes(path)).hexdigest() != digest:
+            problems.append("the run changed a file it does not own: %s" % os.path.relpath(path, outcome.drive_root))
 
-    lines, line_end_problem = split_log(raw, crlf)
-    if line_end_problem:
-        problems.append("log: " + line_end_problem)
-    header = lines[:3]
-    if len(header) < 3 or header[0] != "" or not HEADER_PATTERN.match(header[1]) or header[2] != "":
-        problems.append("log header: expected an empty line, '**** <ctime> - Logging Enabled ****' "
-                        "and an empty line, found:\n    " + "\n    ".join(repr(l) for l in header))
-    # Both targets report the program's Windows path on the machine.
-    diff = compare_log_body(scenario.expect_log, lines[3:], "\\qvzmrx14.exe")
-    if diff:
-        problems.append("log lines differ (- expected, + actual):\n" + "\n".join(diff))
+    bodies = [scenario.expect_log]
+    if scenario.expect_concurrent_log is not None:
+        bodies.append(scenario.expect_concurrent_log)
+    found = []
+    for name, expected_path in zip(scenario.expect_lognames, expected_paths):
+        if not os.path.exists(expected_path):
+            written = ", ".join(os.path.relpath(p, outcome.drive_root) for p in new_or_changed) or "none"
+            problems.append("no log %s in %s (logs written: %s)" % (name, scenario.temp_directory(), written))
+            continue
+        if expected_path not in [os.path.normpath(p) for p in new_or_changed]:
+            problems.append("the log %s was not written in this run" % name)
+        if os.stat(expected_path).st_nlink != 1:
+            problems.append("the log %s is a hard link to another file" % name)
+        lines, line_end_problem = split_log(read_bytes(expected_path), crlf)
+        if line_end_problem:
+            problems.append("log %s: %s" % (name, line_end_problem))
+        header = lines[:3]
+        if len(header) < 3 or header[0] != "" or not HEADER_PATTERN.match(header[1]) or header[2] != "":
+            problems.append("log header: expected an empty line, '**** <ctime> - Logging Enabled ****' "
+                            "and an empty line, found:\n    " + "\n    ".join(repr(l) for l in header))
+        found.append(lines[3:])
+    if len(found) != len(bodies):
+        return
+    # Both targets report the program's Windows path on the machine. Runs
+    # started at the same moment may take their numbers in either order.
+    diffs = [compare_log_body(b, f, "\\qvzmrx14.exe") for b, f in zip(bodies, found)]
+    if any(diffs) and len(found) == 2:
+        swapped = [compare_log_body(b, f, "\\qvzmrx14.exe") for b, f in zip(bodies, reversed(found))]
+        if not any(swapped):
+            diffs = swapped
+    for diff in diffs:
+        if diff:
+            problems.append("log lines differ (- expected, + actual):\n" + "\n".join(diff))
 
 
 def registry_changes(scenario, outcome):

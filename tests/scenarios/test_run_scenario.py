@@ -59,11 +59,25 @@ class ScenarioFolder(unittest.TestCase):
         s = Folder({"env": b"TEMP=\nTMP=\n"}).scenario()
         self.assertEqual(s.temp_directory(), "C:\\TEMP")  # the Windows drive's TEMP
 
-    def test_files_with_and_without_access_times(self):
+    def test_files_links_and_access_times(self):
         s = Folder({"files": b"dir C:\\X Y\nC:\\TEMP\\qvzmorix03.log 2001-01-01T00:00:00\n"
-                             b"C:\\My Logs\\a b.log\n"}).scenario()
+                             b"C:\\My Logs\\a b.log\n"
+                             b"link C:\\TEMP\\qvzmorix04.log C:\\TEMP\\qvzmorix03.log 2000-01-01T00:00:00\n"}).scenario()
         self.assertEqual(s.dirs, ["C:\\X Y"])
-        self.assertEqual(s.files, [("C:\\TEMP\\qvzmorix03.log", 978307200), ("C:\\My Logs\\a b.log", None)])
+        self.assertEqual(s.files, [("C:\\TEMP\\qvzmorix03.log", 978307200, None),
+                                   ("C:\\My Logs\\a b.log", None, None),
+                                   ("C:\\TEMP\\qvzmorix04.log", 946684800, "C:\\TEMP\\qvzmorix03.log")])
+        with self.assertRaises(rs.ScenarioError):
+            Folder({"files": b"link C:\\TEMP\\qvzmorix04.log\n"}).scenario()
+
+    def test_concurrent_run_needs_its_log_and_two_names(self):
+        s = Folder({"concurrent": b"-uninstall=B\n", "expect.concurrent.log": b"B\n"}).scenario()
+        self.assertEqual((s.concurrent, s.expect_concurrent_log), (b"-uninstall=B", ["B"]))
+        self.assertEqual(s.expect_lognames, ["qvzmorix00.log", "qvzmorix01.log"])
+        with self.assertRaises(rs.ScenarioError):
+            Folder({"concurrent": b"-uninstall=B\n"}).scenario()
+        with self.assertRaises(rs.ScenarioError):
+            Folder({"concurrent": b"x", "expect.concurrent.log": b"", "expect.logname": b"a.log\n"}).scenario()
 
     def test_component_and_calls(self):
         s = Folder({}).scenario()
