@@ -225,10 +225,12 @@ bool CLogFile::OpenStream()
     // the log's names are easy to guess: a file planted under one (a hard
     // link to a file only we may write, or a file of the planter's own that
     // he can read and change) must never receive the log. So the log is
-    // always a file this run creates. Whatever stands under the name is
-    // deleted first, which removes that name only, never a file it links to;
-    // a name that cannot be had even then (planted again, or a log another
-    // run still writes) gives way to the next number, once round at most.
+    // always a file this run creates. A name that stands there is deleted
+    // first, which removes that name only, never a file it links to, but only
+    // while nobody holds it open: Windows 95 deletes a file in use, and that
+    // could be the log of a run going on at the same moment. A name that
+    // cannot be had (planted again, or in use) gives way to the next number,
+    // once round at most.
     const std::string sFirstName = m_sFileName;
     const int nTries = (m_dwFlags & LOG_FLAG_NUMBERED) ? 100 : 1;
     for (int iTry = 0; iTry < nTries; ++iTry)
@@ -238,7 +240,7 @@ bool CLogFile::OpenStream()
             break;
         }
         m_pFile = CreateNewStream(m_sFileName);
-        if (m_pFile == nullptr && DeleteFileA(m_sFileName.c_str()))
+        if (m_pFile == nullptr && IsIdle(m_sFileName) && DeleteFileA(m_sFileName.c_str()))
         {
             m_pFile = CreateNewStream(m_sFileName);
         }
@@ -252,6 +254,22 @@ bool CLogFile::OpenStream()
     // first number.
     m_sFileName = sFirstName;
     return false;
+}
+
+HANDLE CLogFile::OpenUnshared(const std::string& sPath)
+{
+    return CreateFileA(sPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+bool CLogFile::IsIdle(const std::string& sPath)
+{
+    HANDLE hFile = OpenUnshared(sPath);
+    if (hFile == INVALID_HANDLE_VALUE)
+    {
+        return false;
+    }
+    CloseHandle(hFile);
+    return true;
 }
 
 FILE* CLogFile::CreateNewStream(const std::string& sPath)
@@ -434,8 +452,7 @@ bool CLogFile::ChooseFileNumber(int* pnNumber) const
             return false;
         }
         std::string sCandidate = sDirectory + sBaseName + sNumber + sExtension;
-        HANDLE hFile =
-            CreateFileA(sCandidate.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE hFile = OpenUnshared(sCandidate);
         if (hFile == INVALID_HANDLE_VALUE)
         {
             *pnNumber = i;

@@ -62,6 +62,10 @@ private:
     // cannot be created afresh; m_sFileName then names the file opened.
     bool OpenStream();
     static FILE* CreateNewStream(const std::string& sPath);
+    // The file, opened for reading without sharing: it exists and nobody
+    // holds it open. INVALID_HANDLE_VALUE otherwise.
+    static HANDLE OpenUnshared(const std::string& sPath);
+    static bool IsIdle(const std::string& sPath);
 
     std::string m_sFileName;
     std::string m_sOpenFileName;

@@ -645,8 +645,9 @@ BOOL CloseHandle(HANDLE hObject)
 }
 
 // Deleting removes the name only: another name of the same file (a hard link)
-// and the data behind it stay. A file held open without delete sharing, a
-// read-only file and a directory are refused, as on Windows.
+// and the data behind it stay. A read-only file and a directory are refused;
+// so is a file held open without delete sharing on NT, while the 9x family
+// deletes a file in use.
 BOOL DeleteFileA(LPCSTR lpFileName)
 {
     if (Fails("DeleteFileA"))
@@ -660,7 +661,8 @@ BOOL DeleteFileA(LPCSTR lpFileName)
                                                          : ERROR_PATH_NOT_FOUND);
     if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)))
         return FailWith(ERROR_ACCESS_DENIED);
-    if (!winsim::detail::ShareAllowsDelete({st.st_dev, st.st_ino}))
+    if (winsim::detail::IsNtPlatform() &&
+        !winsim::detail::ShareAllowsDelete({st.st_dev, st.st_ino}))
         return FailWith(ERROR_SHARING_VIOLATION);
     if (unlink(sHostPath.c_str()) != 0)
         return FailWith(winsim::detail::ErrorFromErrno(errno));

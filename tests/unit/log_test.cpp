@@ -208,12 +208,15 @@ TEST_F(LogTest, ConfiguredNamesAndTheirNumbers)
     for (const auto& c : aCases)
     {
         SCOPED_TRACE(c.pszConfigured);
-        int nProbesBefore = winsim::CallCount("CreateFileA");
+        // Besides the scan's probes, the only file opened is an existing name
+        // checked for being idle before it is deleted.
+        int nOpensBefore = winsim::CallCount("CreateFileA") - winsim::CallCount("DeleteFileA");
         {
             CLogFile log;
             EXPECT_TRUE(log.Open(c.pszConfigured, 0, LOG_FLAG_NUMBERED));
         }
-        EXPECT_EQ(c.fScan, winsim::CallCount("CreateFileA") > nProbesBefore);
+        EXPECT_EQ(c.fScan, winsim::CallCount("CreateFileA") - winsim::CallCount("DeleteFileA") >
+                               nOpensBefore);
         EXPECT_TRUE(HasHeaderOnly(ReadHostFile(Host(c.pszResolved))));
     }
     // Nothing but a number, or nothing at all, before the extension.
@@ -428,6 +431,26 @@ TEST_F(LogTest, NameThatCannotBeHadAfreshGivesWayToTheNextNumber)
         EXPECT_EQ(Lines({"first"}), AfterHeader(LogHostPath(1)));
         EXPECT_FALSE(HostPathExists(LogHostPath(2)));
     }
+
+    // A log still being written by another run is never taken away, even
+    // where the system would delete a file in use.
+    winsim::Reset();
+    std::string sError;
+    ASSERT_TRUE(winsim::ImportReg("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine]\n"
+                                  "\"Version\"=\"win98\"\n",
+                                  &sError))
+        << sError;
+    MakeHostDirectory(Host("C:\\TEMP"));
+    {
+        CLogFile other;
+        ASSERT_TRUE(other.Open("qvzmorix.log", 0, LOG_FLAG_NUMBERED));
+        CLogFile log;
+        EXPECT_TRUE(log.Open("qvzmorix.log", 0, LOG_FLAG_NUMBERED));
+        EXPECT_TRUE(other.LogMessage(0, "other run"));
+        EXPECT_TRUE(log.LogMessage(0, "this run"));
+    }
+    EXPECT_EQ(Lines({"other run"}), AfterHeader(LogHostPath(0)));
+    EXPECT_EQ(Lines({"this run"}), AfterHeader(LogHostPath(1)));
 
     // No name at all can be created: logging is on, each line tries again
     // from the next number, and a name that frees up takes the lines from then on.
