@@ -2,7 +2,8 @@
 folder, and compares the files byte for byte with those of the build under test:
 
     rebuild_and_compare.py --source DIR --build DIR --toolchain FILE
-                           --build-type TYPE --target NAME FILE...
+                           --build-type TYPE [--generator G] [--cmake PATH]
+                           --target NAME FILE...
 
 The copy and its build folder lie in a new temporary folder, removed afterwards
 (kept when the files differ). The second build gets the first one's
@@ -61,6 +62,7 @@ def main():
     parser.add_argument("--toolchain", required=True)
     parser.add_argument("--build-type", required=True)
     parser.add_argument("--generator", default="Ninja")
+    parser.add_argument("--cmake", default="cmake")
     parser.add_argument("--target", required=True)
     parser.add_argument("files", nargs="+")
     args = parser.parse_args()
@@ -87,11 +89,12 @@ def main():
         os.makedirs(os.path.dirname(os.path.join(copy, name)), exist_ok=True)
         shutil.copy2(os.path.join(args.source, name), os.path.join(copy, name))
     env = dict(os.environ, SOURCE_DATE_EPOCH=epoch)
-    toolchain = os.path.join(copy, os.path.relpath(args.toolchain, args.source))
+    toolchain = os.path.relpath(args.toolchain, args.source)
+    toolchain = args.toolchain if toolchain.startswith("..") else os.path.join(copy, toolchain)
     for command in (
-            ["cmake", "-S", copy, "-B", second, "-G", args.generator,
+            [args.cmake, "-S", copy, "-B", second, "-G", args.generator,
              "--toolchain", toolchain, "-DCMAKE_BUILD_TYPE=" + args.build_type],
-            ["cmake", "--build", second, "--target", args.target, "--parallel", "2"]):
+            [args.cmake, "--build", second, "--target", args.target, "--parallel", "2"]):
         result = subprocess.run(command, env=env, capture_output=True, text=True)
         if result.returncode != 0:
             print(result.stdout[-4000:] + result.stderr[-4000:])
