@@ -47,6 +47,9 @@ function(morix_use_own_runtime target)
     target_link_libraries(${t} INTERFACE ${system_libraries})
   endforeach()
 
+  # The PE time stamp is the commit's (cmake/morix-reproducible.cmake).
+  morix_link_at_commit_time(${target})
+
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # Windows 95 and NT 4 need subsystem and OS version 4.0; the address-space
     # bits mean nothing before Vista.
@@ -58,7 +61,7 @@ function(morix_use_own_runtime target)
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND "${CMAKE_COMMAND}" -E copy "$<TARGET_FILE:${target}>"
         "$<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.unstripped.exe"
-      COMMAND "${CMAKE_STRIP}" --strip-all "$<TARGET_FILE:${target}>"
+      COMMAND ${MORIX_AT_COMMIT_TIME} "${CMAKE_STRIP}" --strip-all "$<TARGET_FILE:${target}>"
       VERBATIM)
   endif()
 endfunction()
