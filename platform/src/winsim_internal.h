@@ -138,6 +138,11 @@ void CountSubtree(const RegKey& key, size_t* pnKeys, size_t* pnValues);
 unsigned long long VersionEpoch();
 void BumpVersionEpoch();
 
+// Where the spooler keeps the machine's printers: ...\Control\Print\Printers
+// of CurrentControlSet, or of the control set SYSTEM\Select "Current" names;
+// null when there is none. *psPath (if given) is the key's path.
+std::shared_ptr<RegKey> FindPrintersKey(const Registry& registry, std::string* psPath = nullptr);
+
 // Finds a key by its full path ("HKEY_LOCAL_MACHINE\\Software\\..."); null if absent.
 std::shared_ptr<RegKey> FindKeyByPath(const std::string& sFullPath);
 std::shared_ptr<RegKey> FindKeyByPath(const Registry& registry, const std::string& sFullPath);
@@ -312,8 +317,15 @@ bool IsNtPlatform();
 // or 2 with a one-line message for stderr in *psMessage.
 int PrepareHostMachine(const char* pszMachine, std::string* psMessage);
 
-// The machine's system directory, as GetSystemDirectoryA reports it.
-const char* SystemDirectory();
+// The machine's Windows and system directories, as GetWindowsDirectoryA and
+// GetSystemDirectoryA report them: C:\WINDOWS and C:\WINDOWS\SYSTEM32, what
+// Wine reports for every version, unless the machine's registry names others
+// under HKEY_LOCAL_MACHINE\Software\Winsim ("WindowsDirectory",
+// "SystemDirectory"). Only the preview sets them, to show a real machine's own
+// folders; Wine has no such setting, so scenarios never use it.
+extern const char kFoldersKey[];
+std::string WindowsDirectory();
+std::string SystemDirectory();
 
 // ---------------------------------------------------------------------------
 // Fault table: counts the call, runs a hook due now, and tells whether the call
