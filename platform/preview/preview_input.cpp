@@ -89,6 +89,7 @@ public:
         m_eKey = KeyNone;
         if (fDelete)
             return;
+        given.Note(iRoot, vsvPath);
         using winsim::detail::RootCurrentUser;
         using winsim::detail::RootLocalMachine;
         if (PathIs(iRoot, vsvPath, RootLocalMachine,
@@ -150,6 +151,8 @@ public:
         return clue;
     }
 
+    GivenRoots given;
+
 private:
     VersionKey m_eKey = KeyNone;
     std::string m_sNt;
@@ -209,11 +212,7 @@ bool ReadExports(const std::vector<std::string>& vsPaths, winsim::detail::Regist
                      &sink, psError, &file.nFormat))
             return false;
         file.clue = sink.Clue(sPath);
-        if (!file.clue.sError.empty())
-        {
-            *psError = sPath + ": " + file.clue.sError;
-            return false;
-        }
+        file.vsGives = sink.given.List();
         pvFiles->push_back(file);
     }
     return true;

@@ -26,8 +26,8 @@ def digest(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
-def run(*args, tmpdir=None):
-    env = dict(os.environ)
+def run(*args, tmpdir=None, locale="C"):
+    env = dict(os.environ, LC_ALL=locale)
     if tmpdir:
         env["TMPDIR"] = tmpdir
     return subprocess.run([PREVIEW, *args], cwd=HERE, env=env, capture_output=True, text=True,
@@ -86,6 +86,78 @@ class PreviewOnSamples(unittest.TestCase):
         self.assertIn("Windows version: win2k (named with --os; the export says winxp)", done.stdout)
         self.assertIn("Component library: absent (assumed)", done.stdout)
         self.assertTrue(done.stdout.rstrip().endswith("(none)"), done.stdout)
+
+
+ME_CLEAN = (b"REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\r\n"
+            b"\"VersionNumber\"=\"4.90.3000\"\r\n")
+PRINTER = (b"\r\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Printers\\Fax B\xfcro]\r\n"
+           b"\"Name\"=\"Fax B\xfcro\"\r\n\"Printer Driver\"=\"Mod\xe8l 12\"\r\n\"Port\"=\"LPT1:\"\r\n")
+INSTALL = "-printerdriver=Model 12 -product=X -port=LPT1:"
+
+
+class Assumptions(unittest.TestCase):
+    """What the run assumes and changes, on small machines written here."""
+
+    def preview(self, machine, *args, locale="C"):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "machine.reg")
+            with open(path, "wb") as f:
+                f.write(machine)
+            result = os.path.join(tmp, "after.reg")
+            done = run(*args[:-1], "--machine", path, "--write-result", result, "--", args[-1],
+                       tmpdir=tmp, locale=locale)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            with open(result, "rb") as f:
+                return done.stdout, f.read()
+
+    def test_every_key_the_run_makes_is_listed_and_counted(self):
+        for text, keys in (("-uninstall=Model 12", ["QVZ\\Vesk\\Model 12"]),
+                           (INSTALL, ["QVZ\\Vesk\\Model 12", "QVKR Printing System Config\\Model 12"])):
+            shown, after = self.preview(ME_CLEAN, text)
+            made = re.findall(r"^\[(HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenmoor.*)\]\n; a new key$", shown, re.M)
+            self.assertEqual(len(made), len(set(made)), shown)
+            for key in made:  # each parent is listed before its subkeys
+                parent = key.rsplit("\\", 1)[0]
+                self.assertTrue(parent.endswith("SOFTWARE") or made.index(parent) < made.index(key))
+            for key in keys:
+                self.assertIn("HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenmoor\\" + key, made)
+            self.assertIn("; keys: 0 removed (0 with their subkeys), %d created\n" % len(made), shown)
+            self.assertEqual(len(made), after.count(b"\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenmoor"))
+        self.assertEqual(6, len(made))
+
+    def test_os_decides_and_the_folders_are_the_machines(self):
+        nt351 = ("\ufeffWindows Registry Editor Version 5.00\r\n\r\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
+                 "\"CurrentVersion\"=\"3.51\"\r\n\"SystemRoot\"=\"D:\\\\NT351\"\r\n").encode("utf-16-le")
+        for machine, os_name, lines in (
+                (ME_CLEAN, "win98", ["Windows version: win98 (named with --os; the export says winme)",
+                                     "Windows folder: C:\\WINDOWS (assumed",
+                                     "System folder: C:\\WINDOWS\\SYSTEM (",
+                                     "Morix Pathname = C:\\WINDOWS\\SYSTEM\\qvzmrx14.exe"]),
+                (ME_CLEAN, "nt40", ["Windows folder: C:\\WINNT (assumed",
+                                    "Morix Pathname = C:\\WINNT\\system32\\qvzmrx14.exe"]),
+                (nt351, "winxp", ["Windows version: winxp (named with --os; the export says none of the six)",
+                                  "  %s: HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion "
+                                  "\"CurrentVersion\" = \"3.51\"",
+                                  "Windows folder: D:\\NT351 (HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT"
+                                  "\\CurrentVersion \"SystemRoot\")",
+                                  "Morix Pathname = D:\\NT351\\system32\\qvzmrx14.exe"])):
+            # The component library is looked for in that system folder.
+            shown, _ = self.preview(machine + PRINTER.decode("latin-1").encode(
+                "utf-16-le" if machine is nt351 else "latin-1"), "--os", os_name, "-uninstall=Mod\xe8l 12".encode("latin-1"))
+            for line in lines:
+                self.assertIn(line.replace("%s", shown.split("Machine file: ")[1].split(" (")[0]),
+                              shown)
+            self.assertIn('VendorUninstall("Fax B\xfcro")', shown)
+
+    def test_machine_text_is_shown_in_the_terminals_character_set(self):
+        shown, _ = self.preview(ME_CLEAN + PRINTER, "-uninstall=Mod\xe8l 12", locale="C.UTF-8")
+        shown = shown.encode("latin-1")
+        self.assertNotIn(b"\xfc", shown.replace("ü".encode(), b""))
+        for needle in ('"Fax Büro": driver "Modèl 12", port "LPT1:"', "Driver Name = Modèl 12",
+                       'VendorUninstall("Fax Büro")', "Printers: 1 in HKEY_LOCAL_MACHINE\\System\\"
+                       "CurrentControlSet\\control\\Print\\Printers\n"):
+            self.assertIn(needle.encode(), shown)
 
 
 class BadInput(unittest.TestCase):
@@ -198,6 +270,7 @@ if __name__ == "__main__":
     PREVIEW = sys.argv[1]
     REG2HIVE = sys.argv[3] if len(sys.argv) > 3 else None
     cases = {"hive": "PreviewOnHives","win98": "PreviewOnSamples.test_win98", "winxp": "PreviewOnSamples.test_winxp",
-             "options": "PreviewOnSamples.test_assumptions_are_shown", "bad_input": "BadInput"}
+             "options": "PreviewOnSamples.test_assumptions_are_shown", "bad_input": "BadInput",
+             "assumptions": "Assumptions"}
     suite = unittest.defaultTestLoader.loadTestsFromName(cases[sys.argv[2]], sys.modules[__name__])
     sys.exit(0 if unittest.TextTestRunner(verbosity=2).run(suite).wasSuccessful() else 1)
