@@ -7,8 +7,9 @@
 //
 // The exports (REGEDIT4, or regedit's version 5.00 in UTF-16LE) are read and
 // checked first; nothing runs when one is bad. The program then runs once on
-// a temporary machine folder made from them, and the preview prints the log,
-// the registry changes as REGEDIT4, and the VendorUninstall calls.
+// a temporary machine folder made from them, with the machine's own folders,
+// and the preview prints what it read and assumed, the log, the registry
+// changes as REGEDIT4, and the VendorUninstall calls.
 #include "preview.h"
 
 #include <dirent.h>
@@ -35,7 +36,8 @@ const char kUsage[] =
     "usage: preview [--os NAME] [--component present|absent|noexport] [--keep]\n"
     "               [--write-result FILE.reg] --machine FILE [--machine FILE ...] -- "
     "ARGUMENT-TEXT\n"
-    "  NAME: win95, win98, winme, nt40, win2k, winxp (default: taken from the exports)\n"
+    "  NAME: win95, win98, winme, nt40, win2k, winxp; decides over the exports (default: "
+    "taken from them)\n"
     "  FILE: a registry export, REGEDIT4 or Windows Registry Editor Version 5.00\n"
     "  ARGUMENT-TEXT: the program's argument text as one argument, e.g. '-uninstall=Model 12'\n";
 
