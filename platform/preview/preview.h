@@ -86,7 +86,8 @@ std::string ChangeSummary(const ChangeList& changes);
 
 // The Windows version the run is for: --os, or what the inputs agree on.
 // sSource says which; vsClaims are the inputs' own version values
-// ("file: key "value" = "data"") where they are not what the run uses.
+// ("file: key "value" = "data"") where they are not what the run uses. Both
+// are for the terminal, as are the messages.
 struct VersionChoice
 {
     std::string sName;

@@ -85,19 +85,21 @@ bool ChooseVersion(const std::string& sOsOption, const std::vector<InputFile>& v
         const VersionClue& clue = file.clue;
         if (clue.sWhere.empty())
             continue;
-        pChoice->vsClaims.push_back(clue.sFile + ": " + clue.sWhere);
+        pChoice->vsClaims.push_back(clue.sFile + ": " + ForTerminal(clue.sWhere));
         if (!sOsOption.empty())
             continue;
         if (!clue.sError.empty())
         {
-            *psError = clue.sFile + ": " + clue.sError + "; name the version to preview with --os";
+            *psError = clue.sFile + ": " + ForTerminal(clue.sError) +
+                       "; name the version to preview with --os";
             return false;
         }
         if (pKnown && pKnown->sName != clue.sName)
         {
             *psError = "conflicting Windows versions: " + pKnown->sFile + " says " + pKnown->sName +
-                       " (" + pKnown->sWhere + "), " + clue.sFile + " says " + clue.sName + " (" +
-                       clue.sWhere + "); name the version to preview with --os";
+                       " (" + ForTerminal(pKnown->sWhere) + "), " + clue.sFile + " says " +
+                       clue.sName + " (" + ForTerminal(clue.sWhere) +
+                       "); name the version to preview with --os";
             return false;
         }
         if (!pKnown)
@@ -131,7 +133,7 @@ bool ChooseVersion(const std::string& sOsOption, const std::vector<InputFile>& v
         return false;
     }
     pChoice->sName = pKnown->sName;
-    pChoice->sSource = "inferred from " + pKnown->sFile + ": " + pKnown->sWhere;
+    pChoice->sSource = "inferred from " + pKnown->sFile + ": " + ForTerminal(pKnown->sWhere);
     pChoice->vsClaims.clear(); // the source says it
     return true;
 }

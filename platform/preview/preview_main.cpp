@@ -352,10 +352,9 @@ int main(int argc, char** argv)
                FormatName(file.nFormat).c_str(),
                sGives.empty() ? "no keys" : preview::ForTerminal(sGives).c_str());
     }
-    printf("Windows version: %s (%s)\n", sOs.c_str(),
-           preview::ForTerminal(version.sSource).c_str());
+    printf("Windows version: %s (%s)\n", sOs.c_str(), version.sSource.c_str());
     for (const std::string& sClaim : version.vsClaims)
-        printf("  %s\n", preview::ForTerminal(sClaim).c_str());
+        printf("  %s\n", sClaim.c_str());
     printf("Windows folder: %s (%s)\n", preview::ForTerminal(folders.sWindows).c_str(),
            preview::ForTerminal(folders.sWindowsSource).c_str());
     printf("System folder: %s (%s)\n", preview::ForTerminal(folders.sSystem).c_str(),
