@@ -32,10 +32,12 @@ namespace
 
 const char kUsage[] =
     "usage: preview [--os NAME] [--component present|absent|noexport] [--keep]\n"
-    "               [--write-result FILE.reg] --machine FILE [--machine FILE ...] -- "
-    "ARGUMENT-TEXT\n"
+    "               [--write-result FILE.reg] [--user NAME] --machine FILE [--machine FILE ...] "
+    "-- ARGUMENT-TEXT\n"
     "  NAME: win95, win98, winme, nt40, win2k, winxp (default: taken from the exports)\n"
     "  FILE: a registry export, REGEDIT4 or Windows Registry Editor Version 5.00\n"
+    "  NAME (--user): the subkey of HKEY_USERS that is the current user when no FILE gives\n"
+    "    HKEY_CURRENT_USER (default: .DEFAULT)\n"
     "  ARGUMENT-TEXT: the program's argument text as one argument, e.g. '-uninstall=Model 12'\n";
 
 const char* const kVersionNames[] = {"win95", "win98", "winme", "nt40", "win2k", "winxp"};
@@ -47,6 +49,7 @@ struct Options
     bool fKeep = false;
     std::string sWriteResult;
     std::vector<std::string> vsMachines;
+    std::string sUser;
     bool fHaveText = false;
     std::string sText;
 };
@@ -123,6 +126,11 @@ bool ParseOptions(int argc, char** argv, Options* pOptions, std::string* psProbl
             if (!value(&pOptions->sWriteResult))
                 return false;
         }
+        else if (sArg == "--user")
+        {
+            if (!value(&pOptions->sUser))
+                return false;
+        }
         else if (sArg == "--machine")
         {
             if (!value(&sValue))
@@ -159,13 +167,26 @@ std::string ReadWholeFile(const std::string& sPath, unsigned long long ullFrom =
     return text.str();
 }
 
-std::string FormatName(int nFormat)
+std::string FormatName(const preview::InputFile& file)
 {
-    if (nFormat == preview::kFormatHive)
+    if (file.nFormat == preview::kFormatHive)
         return "NT hive file";
-    return nFormat == winsim::detail::RegTextVersion5
-               ? "Windows Registry Editor Version 5.00, UTF-16LE"
-               : "REGEDIT4";
+    if (file.nFormat == preview::kFormat9x)
+        return "Windows 9x registry file";
+    return (file.nFormat == winsim::detail::RegTextVersion5 ? "Windows Registry Editor Version 5.00"
+                                                            : "REGEDIT4") +
+           std::string(", ") + file.sEncoding;
+}
+
+// What the readers found that the run's result depends on: the text they
+// converted, their warnings, and whose HKEY_CURRENT_USER it is.
+void PrintReaderFacts(const std::vector<preview::InputFile>& vFiles,
+                      const preview::CurrentUser& user)
+{
+    for (const preview::InputFile& file : vFiles)
+        for (const std::string& sNote : preview::DescribeInput(file))
+            printf("  %s: %s\n", file.sPath.c_str(), sNote.c_str());
+    printf("Current user: %s\n", preview::DescribeCurrentUser(user).c_str());
 }
 
 // Runs the program on the machine folder; its exit status, or -1.
@@ -239,6 +260,9 @@ int main(int argc, char** argv)
     std::vector<preview::InputFile> vFiles;
     std::string sError;
     if (!preview::ReadExports(options.vsMachines, registry, &vFiles, &sError))
+        return Refuse(sError);
+    preview::CurrentUser user;
+    if (!preview::ChooseCurrentUser(vFiles, options.sUser, registry, &user, &sError))
         return Refuse(sError);
     const preview::VersionClue* pClue = nullptr;
     for (const preview::InputFile& file : vFiles)
@@ -324,7 +348,8 @@ int main(int argc, char** argv)
 
     printf("Morix preview: qvzmrx14 %s\n", options.sText.c_str());
     for (const preview::InputFile& file : vFiles)
-        printf("Machine file: %s (%s)\n", file.sPath.c_str(), FormatName(file.nFormat).c_str());
+        printf("Machine file: %s (%s)\n", file.sPath.c_str(), FormatName(file).c_str());
+    PrintReaderFacts(vFiles, user);
     printf("Windows version: %s (%s)\n", sOs.c_str(), sOsSource.c_str());
     printf("Component library: %s\n", sComponentNote.c_str());
     fflush(stdout);
@@ -368,6 +393,7 @@ int main(int argc, char** argv)
     int nResult = nStatus == 0 ? 0 : 1;
     if (!options.sWriteResult.empty())
     {
+        preview::ReturnCurrentUser(user, registry);
         if (winsim::detail::WriteRegFile(registry, options.sWriteResult))
             printf("\n(the registry after the run: %s)\n", options.sWriteResult.c_str());
         else

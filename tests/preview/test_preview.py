@@ -116,14 +116,19 @@ class BadInput(unittest.TestCase):
         self.refused([("bad.reg", b"REGEDIT4\r\n[HKLM\\A]\r\n\"V\"=dword:xyz\r\n")],
                      "TMP/bad.reg:3: dword: needs 1 to 8 hexadecimal digits")
         self.refused([("head.reg", b"REGEDIT5\r\n")], "TMP/head.reg:1: unknown header")
+        # UTF-16BE is read like any other encoding, so this one says nothing.
         self.refused([("be.reg", "\ufeffWindows Registry Editor Version 5.00\r\n".encode("utf-16-be"))],
-                     "TMP/be.reg:1: unknown encoding")
+                     "cannot tell the Windows version")
         self.refused([("cut.reg", nt.encode("utf-16-le")[:-1])],
                      "TMP/cut.reg:4: truncated UTF-16 file")
-        self.refused([("han.reg", (nt + "\"Owner\"=\"\u4e2d\"\r\n").encode("utf-16-le"))],
-                     "TMP/han.reg:5: character U+4E2D has no form in the machine's ANSI code page")
-        self.refused([("xp.reg", nt.encode("utf-16-le")), ("98.reg", r98)],
+        self.refused([("long.reg", (nt + "\"%s\"=\"\u4e2d\"\r\n" % ("n" * 16384)).encode("utf-16-le"))],
+                     "TMP/long.reg:5: value name 'nnnn")
+        wine98 = b"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Wine]\r\n\"Version\"=\"win98\"\r\n"
+        self.refused([("xp.reg", nt.encode("utf-16-le")), ("98.reg", wine98)],
                      "conflicting Windows versions: TMP/xp.reg says winxp")
+        self.refused([("xp.reg", nt.encode("utf-16-le")), ("98.reg", r98)],
+                     "TMP/98.reg: HKEY_LOCAL_MACHINE\\SOFTWARE: TMP/xp.reg gives "
+                     "HKEY_LOCAL_MACHINE\\SOFTWARE already")
         self.refused([("none.reg", b"REGEDIT4\r\n[HKLM\\A]\r\n")],
                      "cannot tell the Windows version")
         self.refused([("nt351.reg", nt.replace("5.1", "3.51").encode("utf-16-le"))],
