@@ -20,46 +20,91 @@ struct VersionClue
     std::string sError; // a version the program does not know
 };
 
-// What one input gives, noted key by key as it is read: each root it has
-// keys under, or the one key below a root when all its keys are there (a
-// hive's place).
-class GivenRoots
+// A name or string stored in a form Windows-1252 does not have exactly: the
+// program sees it converted (see preview_codepage.h).
+struct Conversion
 {
-public:
-    void Note(int iRoot, const std::vector<std::string_view>& vsvPath);
-    std::vector<std::string> List() const;
-
-private:
-    struct Given
-    {
-        int iRoot;
-        std::string sTop;
-        bool fOneTop;
-    };
-    std::vector<Given> m_vGiven;
+    std::string sKey;    // the key as the program sees it, root first
+    bool fValue = false; // a value's name or data; else one of the key's names
+    std::string sValue;  // the value's name as the program sees it
+    std::string sStored; // as stored (UTF-8), cut at 80 characters
+    std::string sSeen;   // as the program sees it (Windows-1252), cut likewise
+    size_t nLine = 0;    // the line of a text export; 0 in a binary file
 };
 
 struct InputFile
 {
     std::string sPath;
     int nFormat = 0;
+    std::string sEncoding; // a text export's encoding and line ends
     VersionClue clue;
-    std::vector<std::string> vsGives; // GivenRoots::List()
+    // The parts of the registry it gives, as "HKEY_LOCAL_MACHINE\SOFTWARE"
+    // (a hive: where it is mounted; an export: each root's first-level keys).
+    std::vector<std::string> vsPlaces;
+    size_t nConverted = 0;                // names and strings converted
+    std::vector<Conversion> vConversions; // the first kKeptConversions of them
+    std::vector<std::string> vsWarnings;  // what the preview cannot vouch for
 };
 
+const size_t kKeptConversions = 1000;
+
 // Reads every export into one registry, in order. False with *psError
-// ("<file>:<line>: <reason>") on the first problem.
+// ("<file>:<place>: <reason>") on the first problem, or when two files give
+// the same part of the registry.
 bool ReadExports(const std::vector<std::string>& vsPaths, winsim::detail::Registry& registry,
                  std::vector<InputFile>* pvFiles, std::string* psError);
+
+// The input's notes for the assumptions: how many names and strings were
+// converted with the first few, and its warnings; one line each, or none.
+std::vector<std::string> DescribeInput(const InputFile& file, size_t nExamples = 3);
 
 // A file that starts with a hive's signature ("regf").
 bool IsHiveFile(const std::string& sPath);
 // Reads an NT hive file (through libhivex where the build has it) into the
-// sink, below the key its file name stands for.
-bool ReadHive(const std::string& sPath, winsim::detail::RegTextSink* pSink, std::string* psError);
+// sink, below the key its file name stands for; names and strings go
+// through the converter. Notes a dirty hive in *pvsWarnings.
+bool ReadHive(const std::string& sPath, winsim::detail::RegTextSink* pSink,
+              winsim::detail::RegTextConverter* pConverter, std::vector<std::string>* pvsWarnings,
+              std::string* psError);
+// Where a hive file belongs, from its name as Windows names it: the root and
+// the key below it (empty for the root itself); false for another name.
+bool HiveMount(const std::string& sPath, int* piRoot, std::string* psKey);
 
-// The nFormat of an InputFile read from a hive.
+// A Windows 9x registry file ("CREG": SYSTEM.DAT, USER.DAT).
+bool Is9xRegistryFile(const std::string& sPath);
+// Reads it (through libcreg where the build has it) into the sink:
+// SYSTEM.DAT is HKEY_LOCAL_MACHINE, USER.DAT HKEY_USERS.
+bool Read9xRegistry(const std::string& sPath, winsim::detail::RegTextSink* pSink, int* piRoot,
+                    std::string* psError);
+
+// The nFormat of an InputFile read from a binary registry file.
 const int kFormatHive = 100;
+const int kFormat9x = 101;
+
+// Where HKEY_CURRENT_USER comes from.
+struct CurrentUser
+{
+    enum Source
+    {
+        None,      // no input gives a current user
+        FromInput, // an input gives HKEY_CURRENT_USER
+        FromUsers  // taken from HKEY_USERS\<sUsersKey>
+    } eSource = None;
+    std::string sFile;     // FromInput: the first input that gives it
+    std::string sUsersKey; // FromUsers: the subkey, as the input spells it
+    bool fNamed = false;   // FromUsers: named with --user (else .DEFAULT)
+};
+
+// Fills HKEY_CURRENT_USER from HKEY_USERS\.DEFAULT, or the subkey sUser
+// names, when no input gives it and one gives HKEY_USERS. False with
+// *psError when sUser cannot be used.
+bool ChooseCurrentUser(const std::vector<InputFile>& vFiles, const std::string& sUser,
+                       winsim::detail::Registry& registry, CurrentUser* pUser,
+                       std::string* psError);
+// After the run: the current user's keys back under HKEY_USERS where they
+// came from (HKEY_CURRENT_USER is that key on a real machine).
+void ReturnCurrentUser(const CurrentUser& user, winsim::detail::Registry& registry);
+std::string DescribeCurrentUser(const CurrentUser& user);
 
 // The registry changes the run made: the change records it appended to
 // registry.reg, applied to the registry as it was before the run.

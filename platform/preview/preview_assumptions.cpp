@@ -55,27 +55,6 @@ bool IsFolderPath(const std::string& sPath)
 
 } // namespace
 
-void GivenRoots::Note(int iRoot, const std::vector<std::string_view>& vsvPath)
-{
-    std::string_view svTop = vsvPath.empty() ? std::string_view() : vsvPath.front();
-    for (Given& given : m_vGiven)
-        if (given.iRoot == iRoot)
-        {
-            given.fOneTop = given.fOneTop && !svTop.empty() && EqualNoCase(given.sTop, svTop);
-            return;
-        }
-    m_vGiven.push_back(Given{iRoot, std::string(svTop), !svTop.empty()});
-}
-
-std::vector<std::string> GivenRoots::List() const
-{
-    std::vector<std::string> vsGives;
-    for (const Given& given : m_vGiven)
-        vsGives.push_back(std::string(RootName(given.iRoot)) +
-                          (given.fOneTop ? "\\" + given.sTop : std::string()));
-    return vsGives;
-}
-
 bool ChooseVersion(const std::string& sOsOption, const std::vector<InputFile>& vFiles,
                    VersionChoice* pChoice, std::string* psError)
 {

@@ -4,12 +4,15 @@
 // "VersionNumber"; machine files of this project also name it in
 // HKCU\Software\Wine "Version".
 #include "preview.h"
+#include "preview_codepage.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 // Host files: the real fopen, not the stand-in runtime's.
 #undef fopen
@@ -77,11 +80,64 @@ bool IsKnownName(const std::string& sName)
     return false;
 }
 
-// Loads into the registry and notes the version values as they go by.
-class InputSink : public winsim::detail::RegTreeSink
+std::string Cut(std::string_view sv)
+{
+    // At 80 characters, not inside one.
+    size_t i = 0;
+    for (size_t nChars = 0; i < sv.size() && nChars < 80; ++nChars)
+        for (++i; i < sv.size() && (static_cast<unsigned char>(sv[i]) & 0xC0) == 0x80;)
+            ++i;
+    return i < sv.size() ? std::string(sv.substr(0, i)) + "..." : std::string(sv);
+}
+
+std::string Place(int iRoot, std::string_view svFirst)
+{
+    std::string sPlace = winsim::detail::RootName(iRoot);
+    if (!svFirst.empty())
+        sPlace += "\\" + std::string(svFirst);
+    return sPlace;
+}
+
+// One place holds the other: the same key, or one below the other.
+bool Overlap(const std::string& sLeft, const std::string& sRight)
+{
+    const std::string& sShort = sLeft.size() <= sRight.size() ? sLeft : sRight;
+    const std::string& sLong = sLeft.size() <= sRight.size() ? sRight : sLeft;
+    return EqualNoCase(std::string_view(sLong).substr(0, sShort.size()), sShort) &&
+           (sLong.size() == sShort.size() || sLong[sShort.size()] == '\\');
+}
+
+// Loads into the registry, notes the version values as they go by, converts
+// Unicode text as the machine's A calls would hand it over and keeps a note
+// of each name and string that changed on the way.
+class InputSink : public winsim::detail::RegTreeSink, public winsim::detail::RegTextConverter
 {
 public:
-    explicit InputSink(winsim::detail::Registry& registry) : RegTreeSink(registry) {}
+    InputSink(winsim::detail::Registry& registry, InputFile* pFile)
+        : RegTreeSink(registry), m_pFile(pFile)
+    {
+    }
+
+    bool ToAnsi(std::string_view svUtf8, size_t nLine, std::string* psOut,
+                std::string* psReason) override
+    {
+        size_t nChanged = 0;
+        if (!Utf8ToCp1252(svUtf8, psOut, &nChanged))
+        {
+            *psReason = "text that is not UTF-8 in a file read as UTF-8 (its first line beyond "
+                        "ASCII was UTF-8)";
+            return false;
+        }
+        if (nChanged > 0)
+        {
+            Conversion conversion;
+            conversion.sStored = Cut(svUtf8);
+            conversion.sSeen = Cut(*psOut);
+            conversion.nLine = nLine;
+            m_vPending.push_back(std::move(conversion));
+        }
+        return true;
+    }
 
     void Key(int iRoot, const std::vector<std::string_view>& vsvPath, bool fDelete) override
     {
@@ -89,7 +145,8 @@ public:
         m_eKey = KeyNone;
         if (fDelete)
             return;
-        given.Note(iRoot, vsvPath);
+        NotePlace(iRoot, vsvPath.empty() ? std::string_view() : vsvPath[0]);
+        Keep(false, std::string_view());
         using winsim::detail::RootCurrentUser;
         using winsim::detail::RootLocalMachine;
         if (PathIs(iRoot, vsvPath, RootLocalMachine,
@@ -105,6 +162,7 @@ public:
     void Value(std::string_view svName, DWORD dwType, std::string_view svBytes) override
     {
         RegTreeSink::Value(svName, dwType, svBytes);
+        Keep(true, svName);
         if (m_eKey == KeyNone || dwType != REG_SZ)
             return;
         if (m_eKey == KeyNt && EqualNoCase(svName, "CurrentVersion"))
@@ -151,9 +209,63 @@ public:
         return clue;
     }
 
-    GivenRoots given;
+    void RemoveValue(std::string_view svName) override
+    {
+        RegTreeSink::RemoveValue(svName);
+        Keep(true, svName);
+    }
+
+    // A binary file gives the place it is mounted at, whatever it holds.
+    void SetPlace(const std::string& sPlace)
+    {
+        m_fPlaceFixed = true;
+        m_pFile->vsPlaces = {sPlace};
+    }
 
 private:
+    void NotePlace(int iRoot, std::string_view svFirst)
+    {
+        if (m_fPlaceFixed || (iRoot == m_iLastRoot && EqualNoCase(svFirst, m_sLastFirst)))
+            return;
+        m_iLastRoot = iRoot;
+        m_sLastFirst = std::string(svFirst);
+        std::string sPlace = Place(iRoot, svFirst);
+        std::vector<std::string>& vsPlaces = m_pFile->vsPlaces;
+        // A root given whole takes in the first-level keys noted before it.
+        for (const std::string& sHad : vsPlaces)
+            if (Overlap(sHad, sPlace) && sHad.size() <= sPlace.size())
+                return;
+        vsPlaces.erase(std::remove_if(vsPlaces.begin(), vsPlaces.end(),
+                                      [&](const std::string& sHad)
+                                      { return Overlap(sHad, sPlace); }),
+                       vsPlaces.end());
+        vsPlaces.push_back(sPlace);
+    }
+
+    // The conversions made on the way to this key or value.
+    void Keep(bool fValue, std::string_view svName)
+    {
+        if (m_vPending.empty())
+            return;
+        std::string sKey = m_pKey ? winsim::detail::KeyPath(*m_pKey) : std::string();
+        for (Conversion& conversion : m_vPending)
+        {
+            ++m_pFile->nConverted;
+            if (m_pFile->vConversions.size() >= kKeptConversions)
+                continue;
+            conversion.sKey = sKey;
+            conversion.fValue = fValue;
+            conversion.sValue = std::string(svName);
+            m_pFile->vConversions.push_back(std::move(conversion));
+        }
+        m_vPending.clear();
+    }
+
+    InputFile* m_pFile;
+    std::vector<Conversion> m_vPending;
+    bool m_fPlaceFixed = false;
+    int m_iLastRoot = -1;
+    std::string m_sLastFirst;
     VersionKey m_eKey = KeyNone;
     std::string m_sNt;
     std::string m_s9x;
@@ -174,13 +286,81 @@ bool IsHiveFile(const std::string& sPath)
 }
 
 #ifndef MORIX_HAVE_HIVEX
-bool ReadHive(const std::string& sPath, winsim::detail::RegTextSink*, std::string* psError)
+bool ReadHive(const std::string& sPath, winsim::detail::RegTextSink*,
+              winsim::detail::RegTextConverter*, std::vector<std::string>*, std::string* psError)
 {
     *psError = sPath + ": an NT hive file; this build reads hives only with libhivex "
                        "(apt-get install libhivex-dev, then build again)";
     return false;
 }
 #endif
+
+namespace
+{
+
+// A text export, as regedit or an editor may have saved it.
+bool ReadText(const std::string& sPath, InputSink* pSink, InputFile* pFile, std::string* psError)
+{
+    FILE* pStream = ::fopen(sPath.c_str(), "rb");
+    if (!pStream)
+    {
+        *psError = sPath + ": cannot be read: " + strerror(errno);
+        return false;
+    }
+    winsim::detail::RegTextReader reader(
+        sPath, winsim::detail::RegTextRegedit4 | winsim::detail::RegTextVersion5, pSink);
+    reader.ReadForeign(pSink);
+    std::vector<char> vchBlock(1 << 20);
+    bool fOk = true;
+    size_t cbRead = 0;
+    while (fOk && (cbRead = fread(vchBlock.data(), 1, vchBlock.size(), pStream)) > 0)
+        fOk = reader.Feed(vchBlock.data(), cbRead);
+    bool fReadError = ferror(pStream) != 0;
+    fclose(pStream);
+    if (fReadError)
+    {
+        *psError = sPath + ": cannot be read: " + strerror(EIO);
+        return false;
+    }
+    if (!fOk || !reader.Finish())
+    {
+        *psError = reader.Error();
+        return false;
+    }
+    pFile->nFormat = reader.Format();
+    pFile->sEncoding = reader.EncodingName();
+    return true;
+}
+
+} // namespace
+
+std::vector<std::string> DescribeInput(const InputFile& file, size_t nExamples)
+{
+    std::vector<std::string> vsLines;
+    if (file.nConverted > 0)
+    {
+        std::string sLine = std::to_string(file.nConverted) +
+                            (file.nConverted == 1 ? " name or string" : " names and strings") +
+                            " converted to Windows-1252 as the program sees them";
+        for (size_t i = 0; i < file.vConversions.size() && i < nExamples; ++i)
+        {
+            const Conversion& conversion = file.vConversions[i];
+            sLine += i == 0 ? ", e.g. " : "; ";
+            if (conversion.nLine > 0)
+                sLine += "line " + std::to_string(conversion.nLine) + " ";
+            sLine += "[" + ForTerminal(conversion.sKey) + "]";
+            if (conversion.fValue)
+                sLine += conversion.sValue.empty() ? " @"
+                                                   : " \"" + ForTerminal(conversion.sValue) + "\"";
+            sLine += ": \"" + conversion.sStored + "\" becomes \"" + ForTerminal(conversion.sSeen) +
+                     "\"";
+        }
+        vsLines.push_back(sLine);
+    }
+    for (const std::string& sWarning : file.vsWarnings)
+        vsLines.push_back(sWarning);
+    return vsLines;
+}
 
 bool ReadExports(const std::vector<std::string>& vsPaths, winsim::detail::Registry& registry,
                  std::vector<InputFile>* pvFiles, std::string* psError)
@@ -198,22 +378,43 @@ bool ReadExports(const std::vector<std::string>& vsPaths, winsim::detail::Regist
             *psError = sPath + ": is a folder, not a registry export";
             return false;
         }
-        InputSink sink(registry);
         InputFile file;
         file.sPath = sPath;
+        InputSink sink(registry, &file);
         if (IsHiveFile(sPath))
         {
             file.nFormat = kFormatHive;
-            if (!ReadHive(sPath, &sink, psError))
+            int iRoot = 0;
+            std::string sKey;
+            if (HiveMount(sPath, &iRoot, &sKey))
+                sink.SetPlace(Place(iRoot, sKey));
+            if (!ReadHive(sPath, &sink, &sink, &file.vsWarnings, psError))
                 return false;
         }
-        else if (!winsim::detail::ReadRegFile(
-                     sPath, winsim::detail::RegTextRegedit4 | winsim::detail::RegTextVersion5,
-                     &sink, psError, &file.nFormat))
+        else if (Is9xRegistryFile(sPath))
+        {
+            file.nFormat = kFormat9x;
+            int iRoot = 0;
+            if (!Read9xRegistry(sPath, &sink, &iRoot, psError))
+                return false;
+            sink.SetPlace(Place(iRoot, ""));
+        }
+        else if (!ReadText(sPath, &sink, &file, psError))
             return false;
+        // A version outside the six is refused only without --os (ChooseVersion).
         file.clue = sink.Clue(sPath);
-        file.vsGives = sink.given.List();
-        pvFiles->push_back(file);
+        // Two files for one part of the registry would be merged without a
+        // word: which of them is the machine's?
+        for (const InputFile& earlier : *pvFiles)
+            for (const std::string& sPlace : file.vsPlaces)
+                for (const std::string& sHad : earlier.vsPlaces)
+                    if (Overlap(sPlace, sHad))
+                    {
+                        *psError = sPath + ": " + sPlace + ": " + earlier.sPath + " gives " + sHad +
+                                   " already; give each part of the registry once";
+                        return false;
+                    }
+        pvFiles->push_back(std::move(file));
     }
     return true;
 }

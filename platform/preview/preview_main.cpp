@@ -34,11 +34,13 @@ namespace
 
 const char kUsage[] =
     "usage: preview [--os NAME] [--component present|absent|noexport] [--keep]\n"
-    "               [--write-result FILE.reg] --machine FILE [--machine FILE ...] -- "
-    "ARGUMENT-TEXT\n"
+    "               [--write-result FILE.reg] [--user NAME] --machine FILE [--machine FILE ...] "
+    "-- ARGUMENT-TEXT\n"
     "  NAME: win95, win98, winme, nt40, win2k, winxp; decides over the exports (default: "
     "taken from them)\n"
     "  FILE: a registry export, REGEDIT4 or Windows Registry Editor Version 5.00\n"
+    "  NAME (--user): the subkey of HKEY_USERS that is the current user when no FILE gives\n"
+    "    HKEY_CURRENT_USER (default: .DEFAULT)\n"
     "  ARGUMENT-TEXT: the program's argument text as one argument, e.g. '-uninstall=Model 12'\n";
 
 const char* const kVersionNames[] = {"win95", "win98", "winme", "nt40", "win2k", "winxp"};
@@ -50,6 +52,7 @@ struct Options
     bool fKeep = false;
     std::string sWriteResult;
     std::vector<std::string> vsMachines;
+    std::string sUser;
     bool fHaveText = false;
     std::string sText;
 };
@@ -126,6 +129,11 @@ bool ParseOptions(int argc, char** argv, Options* pOptions, std::string* psProbl
             if (!value(&pOptions->sWriteResult))
                 return false;
         }
+        else if (sArg == "--user")
+        {
+            if (!value(&pOptions->sUser))
+                return false;
+        }
         else if (sArg == "--machine")
         {
             if (!value(&sValue))
@@ -162,13 +170,26 @@ std::string ReadWholeFile(const std::string& sPath, unsigned long long ullFrom =
     return text.str();
 }
 
-std::string FormatName(int nFormat)
+std::string FormatName(const preview::InputFile& file)
 {
-    if (nFormat == preview::kFormatHive)
+    if (file.nFormat == preview::kFormatHive)
         return "NT hive file";
-    return nFormat == winsim::detail::RegTextVersion5
-               ? "Windows Registry Editor Version 5.00, UTF-16LE"
-               : "REGEDIT4";
+    if (file.nFormat == preview::kFormat9x)
+        return "Windows 9x registry file";
+    return (file.nFormat == winsim::detail::RegTextVersion5 ? "Windows Registry Editor Version 5.00"
+                                                            : "REGEDIT4") +
+           std::string(", ") + file.sEncoding;
+}
+
+// What the readers found that the run's result depends on: the text they
+// converted, their warnings, and whose HKEY_CURRENT_USER it is.
+void PrintReaderFacts(const std::vector<preview::InputFile>& vFiles,
+                      const preview::CurrentUser& user)
+{
+    for (const preview::InputFile& file : vFiles)
+        for (const std::string& sNote : preview::DescribeInput(file))
+            printf("  %s: %s\n", file.sPath.c_str(), sNote.c_str());
+    printf("Current user: %s\n", preview::DescribeCurrentUser(user).c_str());
 }
 
 // Runs the program on the machine folder; its exit status, or -1.
@@ -280,6 +301,9 @@ int main(int argc, char** argv)
     std::string sError;
     if (!preview::ReadExports(options.vsMachines, registry, &vFiles, &sError))
         return Refuse(sError);
+    preview::CurrentUser user;
+    if (!preview::ChooseCurrentUser(vFiles, options.sUser, registry, &user, &sError))
+        return Refuse(sError);
     preview::VersionChoice version;
     if (!preview::ChooseVersion(options.sOs, vFiles, &version, &sError))
         return Refuse(sError);
@@ -345,13 +369,13 @@ int main(int argc, char** argv)
                preview::ForTerminal(sArgument).c_str(), nArgumentChanged);
     for (const preview::InputFile& file : vFiles)
     {
-        std::string sGives;
-        for (const std::string& sRoot : file.vsGives)
-            sGives += (sGives.empty() ? "" : ", ") + sRoot;
-        printf("Machine file: %s (%s), giving %s\n", file.sPath.c_str(),
-               FormatName(file.nFormat).c_str(),
-               sGives.empty() ? "no keys" : preview::ForTerminal(sGives).c_str());
+        std::string sPlaces;
+        for (const std::string& sPlace : file.vsPlaces)
+            sPlaces += (sPlaces.empty() ? "" : ", ") + sPlace;
+        printf("Machine file: %s (%s), giving %s\n", file.sPath.c_str(), FormatName(file).c_str(),
+               sPlaces.empty() ? "no keys" : preview::ForTerminal(sPlaces).c_str());
     }
+    PrintReaderFacts(vFiles, user);
     printf("Windows version: %s (%s)\n", sOs.c_str(), version.sSource.c_str());
     for (const std::string& sClaim : version.vsClaims)
         printf("  %s\n", sClaim.c_str());
@@ -404,6 +428,7 @@ int main(int argc, char** argv)
     int nResult = nStatus == 0 ? 0 : 1;
     if (!options.sWriteResult.empty())
     {
+        preview::ReturnCurrentUser(user, registry);
         if (winsim::detail::WriteRegFile(registry, options.sWriteResult))
             printf("\n(the registry after the run: %s)\n", options.sWriteResult.c_str());
         else
