@@ -94,8 +94,8 @@ class PreviewOnSamples(unittest.TestCase):
 
 ME_CLEAN = (b"REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\r\n"
             b"\"VersionNumber\"=\"4.90.3000\"\r\n")
-FAX_PRINTER = (b"\r\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Printers\\Fax B\xfcro]\r\n"
-           b"\"Name\"=\"Fax B\xfcro\"\r\n\"Printer Driver\"=\"Mod\xe8l 12\"\r\n\"Port\"=\"LPT1:\"\r\n")
+FAX_PRINTER = (b"\r\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Printers\\"
+               b"Fax B\xfcro]\r\n\"Name\"=\"Fax B\xfcro\"\r\n\"Printer Driver\"=\"Mod\xe8l 12\"\r\n\"Port\"=\"LPT1:\"\r\n")
 INSTALL = "-printerdriver=Model 12 -product=X -port=LPT1:"
 
 
@@ -132,26 +132,29 @@ class Assumptions(unittest.TestCase):
     def test_os_decides_and_the_folders_are_the_machines(self):
         nt351 = ("\ufeffWindows Registry Editor Version 5.00\r\n\r\n"
                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
-                 "\"CurrentVersion\"=\"3.51\"\r\n\"SystemRoot\"=\"D:\\\\NT351\"\r\n").encode("utf-16-le")
+                 "\"CurrentVersion\"=\"3.51\"\r\n\"SystemRoot\"=\"D:\\\\NT351\"\r\n" +
+                 FAX_PRINTER.decode("latin-1")).encode("utf-16-le")
+        me = ME_CLEAN + FAX_PRINTER
+        typed = "-uninstall=Mod\xe8l 12".encode("latin-1")  # from a Windows-1252 terminal
         for machine, os_name, lines in (
-                (ME_CLEAN, "win98", ["Windows version: win98 (named with --os; the export says winme)",
-                                     "Windows folder: C:\\WINDOWS (assumed",
-                                     "System folder: C:\\WINDOWS\\SYSTEM (",
-                                     "Morix Pathname = C:\\WINDOWS\\SYSTEM\\qvzmrx14.exe"]),
-                (ME_CLEAN, "nt40", ["Windows folder: C:\\WINNT (assumed",
-                                    "Morix Pathname = C:\\WINNT\\system32\\qvzmrx14.exe"]),
-                (nt351, "winxp", ["Windows version: winxp (named with --os; the export says none of the six)",
-                                  "  %s: HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion "
-                                  "\"CurrentVersion\" = \"3.51\"",
-                                  "Windows folder: D:\\NT351 (HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT"
-                                  "\\CurrentVersion \"SystemRoot\")",
-                                  "Morix Pathname = D:\\NT351\\system32\\qvzmrx14.exe"])):
-            # The component library is looked for in that system folder.
-            shown, _ = self.preview(machine + FAX_PRINTER.decode("latin-1").encode(
-                "utf-16-le" if machine is nt351 else "latin-1"), "--os", os_name, "-uninstall=Mod\xe8l 12".encode("latin-1"))
+                (me, "win98", ["Windows version: win98 (named with --os; the export says winme)",
+                               "Windows folder: C:\\WINDOWS (assumed",
+                               "System folder: C:\\WINDOWS\\SYSTEM (",
+                               "Morix Pathname = C:\\WINDOWS\\SYSTEM\\qvzmrx14.exe"]),
+                (me, "nt40", ["Windows folder: C:\\WINNT (assumed",
+                              "Morix Pathname = C:\\WINNT\\system32\\qvzmrx14.exe"]),
+                (nt351, "winxp", [
+                    "Windows version: winxp (named with --os; the export says none of the six)",
+                    "  %s: HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion "
+                    "\"CurrentVersion\" = \"3.51\"",
+                    "Windows folder: D:\\NT351 (HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\"
+                    "Windows NT\\CurrentVersion \"SystemRoot\")",
+                    "Morix Pathname = D:\\NT351\\system32\\qvzmrx14.exe"])):
+            shown, _ = self.preview(machine, "--os", os_name, typed)
+            where = shown.split("Machine file: ")[1].split(" (")[0]
             for line in lines:
-                self.assertIn(line.replace("%s", shown.split("Machine file: ")[1].split(" (")[0]),
-                              shown)
+                self.assertIn(line.replace("%s", where), shown)
+            # The component library is found in that system folder.
             self.assertIn('VendorUninstall("Fax B\xfcro")', shown)
 
     def test_machine_text_is_shown_in_the_terminals_character_set(self):
