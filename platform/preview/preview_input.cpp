@@ -80,14 +80,27 @@ bool IsKnownName(const std::string& sName)
     return false;
 }
 
+// Short and on one line: cut at 80 characters (not inside one), control
+// characters (a multi-string's NULs among them) shown as escapes.
 std::string Cut(std::string_view sv)
 {
-    // At 80 characters, not inside one.
+    std::string sOut;
     size_t i = 0;
     for (size_t nChars = 0; i < sv.size() && nChars < 80; ++nChars)
-        for (++i; i < sv.size() && (static_cast<unsigned char>(sv[i]) & 0xC0) == 0x80;)
-            ++i;
-    return i < sv.size() ? std::string(sv.substr(0, i)) + "..." : std::string(sv);
+    {
+        unsigned char b = static_cast<unsigned char>(sv[i++]);
+        if (b < 0x20)
+        {
+            static const char s_szHex[] = "0123456789abcdef";
+            sOut += b == 0 ? std::string("\\0")
+                           : std::string("\\x") + s_szHex[b >> 4] + s_szHex[b & 15];
+            continue;
+        }
+        sOut.push_back(static_cast<char>(b));
+        for (; i < sv.size() && (static_cast<unsigned char>(sv[i]) & 0xC0) == 0x80; ++i)
+            sOut.push_back(sv[i]);
+    }
+    return i < sv.size() ? sOut + "..." : sOut;
 }
 
 std::string Place(int iRoot, std::string_view svFirst)
