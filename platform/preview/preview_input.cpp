@@ -80,14 +80,27 @@ bool IsKnownName(const std::string& sName)
     return false;
 }
 
+// Short and on one line: cut at 80 characters (not inside one), control
+// characters (a multi-string's NULs among them) shown as escapes.
 std::string Cut(std::string_view sv)
 {
-    // At 80 characters, not inside one.
+    std::string sOut;
     size_t i = 0;
     for (size_t nChars = 0; i < sv.size() && nChars < 80; ++nChars)
-        for (++i; i < sv.size() && (static_cast<unsigned char>(sv[i]) & 0xC0) == 0x80;)
-            ++i;
-    return i < sv.size() ? std::string(sv.substr(0, i)) + "..." : std::string(sv);
+    {
+        unsigned char b = static_cast<unsigned char>(sv[i++]);
+        if (b < 0x20)
+        {
+            static const char s_szHex[] = "0123456789abcdef";
+            sOut += b == 0 ? std::string("\\0")
+                           : std::string("\\x") + s_szHex[b >> 4] + s_szHex[b & 15];
+            continue;
+        }
+        sOut.push_back(static_cast<char>(b));
+        for (; i < sv.size() && (static_cast<unsigned char>(sv[i]) & 0xC0) == 0x80; ++i)
+            sOut.push_back(sv[i]);
+    }
+    return i < sv.size() ? sOut + "..." : sOut;
 }
 
 std::string Place(int iRoot, std::string_view svFirst)
@@ -146,6 +159,12 @@ public:
         if (fDelete)
             return;
         NotePlace(iRoot, vsvPath.empty() ? std::string_view() : vsvPath[0]);
+        // At most what this key and the ancestors it may create take as key
+        // lines of the machine file.
+        size_t cchPath = 20;
+        for (std::string_view svPart : vsvPath)
+            cchPath += svPart.size() + 1;
+        m_ullPathBound += (vsvPath.size() + 1) * static_cast<unsigned long long>(cchPath);
         Keep(false, std::string_view());
         using winsim::detail::RootCurrentUser;
         using winsim::detail::RootLocalMachine;
@@ -215,6 +234,8 @@ public:
         Keep(true, svName);
     }
 
+    unsigned long long PathBound() const { return m_ullPathBound; }
+
     // A binary file gives the place it is mounted at, whatever it holds.
     void SetPlace(const std::string& sPlace)
     {
@@ -264,6 +285,7 @@ private:
     InputFile* m_pFile;
     std::vector<Conversion> m_vPending;
     bool m_fPlaceFixed = false;
+    unsigned long long m_ullPathBound = 0;
     int m_iLastRoot = -1;
     std::string m_sLastFirst;
     VersionKey m_eKey = KeyNone;
@@ -332,6 +354,52 @@ bool ReadText(const std::string& sPath, InputSink* pSink, InputFile* pFile, std:
     return true;
 }
 
+// What the keys alone take in the temporary machine file, where each key
+// line repeats the key's whole path, and the deepest key.
+struct PathText
+{
+    unsigned long long ullBytes = 0;
+    size_t nDepth = 0;
+    const winsim::detail::RegKey* pDeepest = nullptr;
+};
+
+void MeasurePaths(const winsim::detail::RegKey& key, size_t cchPath, size_t nDepth, PathText* pText)
+{
+    pText->ullBytes += cchPath + 4;
+    if (nDepth >= pText->nDepth)
+    {
+        pText->nDepth = nDepth;
+        pText->pDeepest = &key;
+    }
+    for (const std::shared_ptr<winsim::detail::RegKey>& pChild : key.vpSubkeys)
+        MeasurePaths(*pChild, cchPath + 1 + pChild->sName.size(), nDepth + 1, pText);
+}
+
+// Deep keys with long names cost the square of their depth there: a line of
+// 130 KB would take 33 MB. Real registries stay far below the bound.
+bool CheckMachineSize(const winsim::detail::Registry& registry, unsigned long long ullPathBound,
+                      unsigned long long ullInputBytes, const std::string& sPath,
+                      std::string* psError)
+{
+    // The exact measure only where the bound the readers kept says it may
+    // matter: it walks the whole registry.
+    const unsigned long long ullBound = 16 * ullInputBytes + (1 << 20);
+    if (ullPathBound <= ullBound)
+        return true;
+    PathText text;
+    for (int iRoot = 0; iRoot < winsim::detail::RootCount; ++iRoot)
+        MeasurePaths(*registry.apRoots[iRoot], strlen(winsim::detail::RootName(iRoot)), 0, &text);
+    if (text.ullBytes <= ullBound)
+        return true;
+    std::string sKey = winsim::detail::KeyPath(*text.pDeepest);
+    *psError =
+        sPath + ": [" + Cp1252ToUtf8(sKey.substr(0, 120)) + (sKey.size() > 120 ? "..." : "") +
+        "]: keys so deep and long that the temporary machine file would take " +
+        std::to_string(text.ullBytes >> 20) + " MB for " + std::to_string(ullInputBytes >> 10) +
+        " KB of input (each key line repeats the whole path)";
+    return false;
+}
+
 } // namespace
 
 std::vector<std::string> DescribeInput(const InputFile& file, size_t nExamples)
@@ -365,6 +433,8 @@ std::vector<std::string> DescribeInput(const InputFile& file, size_t nExamples)
 bool ReadExports(const std::vector<std::string>& vsPaths, winsim::detail::Registry& registry,
                  std::vector<InputFile>* pvFiles, std::string* psError)
 {
+    unsigned long long ullInputBytes = 0;
+    unsigned long long ullPathBound = 0;
     for (const std::string& sPath : vsPaths)
     {
         struct stat st;
@@ -414,6 +484,10 @@ bool ReadExports(const std::vector<std::string>& vsPaths, winsim::detail::Regist
                                    " already; give each part of the registry once";
                         return false;
                     }
+        ullInputBytes += static_cast<unsigned long long>(st.st_size);
+        ullPathBound += sink.PathBound();
+        if (!CheckMachineSize(registry, ullPathBound, ullInputBytes, sPath, psError))
+            return false;
         pvFiles->push_back(std::move(file));
     }
     return true;

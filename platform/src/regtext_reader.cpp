@@ -157,10 +157,14 @@ bool LooksUtf8(std::string_view sv)
     return fMultiByte;
 }
 
-// Characters a name cannot carry through a line-based text file.
+// Characters a name cannot carry through a line-based text file; one pass,
+// as it runs over every key name of a machine.
 bool HasLineBreakOrNul(std::string_view sv)
 {
-    return sv.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+    for (char ch : sv)
+        if (static_cast<unsigned char>(ch) <= '\r' && (ch == '\r' || ch == '\n' || ch == '\0'))
+            return true;
+    return false;
 }
 
 std::string Shown(std::string_view sv)
@@ -445,6 +449,12 @@ struct RegTextReader::Impl
         while (i + 1 < cb)
         {
             unsigned int uUnit = pb[i + iLow] | (pb[i + iHigh] << 8);
+            if (uUnit < 0x80)
+            {
+                sDecoded.push_back(static_cast<char>(uUnit));
+                i += 2;
+                continue;
+            }
             size_t cbChar = 2;
             if (uUnit >= 0xD800 && uUnit <= 0xDBFF)
             {

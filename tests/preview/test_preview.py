@@ -219,6 +219,10 @@ class BadInput(unittest.TestCase):
                      "TMP/deep.reg:2: key path 513 levels deep; Windows allows 512")
         self.refused([("kname.reg", b"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\" + b"k" * 256 + b"]\r\n")],
                      "TMP/kname.reg:3: key name 'kkk")
+        # Within those limits, but each key line of the machine file would
+        # repeat a path of 130 KB: 33 MB from one line.
+        self.refused([("wide.reg", b"REGEDIT4\r\n[HKEY_LOCAL_MACHINE" + (b"\\" + b"n" * 255) * 512 + b"]\r\n")],
+                     "keys so deep and long that the temporary machine file would take 32 MB")
         # UTF-8 by its first line beyond ASCII, then a line that is not.
         self.refused([("mixed.reg", "REGEDIT4\r\n[HKEY_CURRENT_USER\\B\u00fcro]\r\n"
                                     "[HKEY_CURRENT_USER\\B\u00fcro]\r\n".encode("utf-8")[:-8] +
