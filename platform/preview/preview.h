@@ -114,9 +114,17 @@ struct ChangeList
     size_t nKeysCreated = 0;
     size_t nValuesWritten = 0;
     size_t nValuesRemoved = 0;
+    std::vector<std::string> vsKeys; // every key a record names, in order
 };
 
 bool ApplyRunRecords(const std::string& sRecords, winsim::detail::Registry& registry,
                      ChangeList* pChanges, std::string* psError);
+
+// The converted names and strings on the run's path, where the preview shows
+// what the program sees rather than what the machine stores: on a key the
+// run changed, above or below it, or on a printer's key (the program reads
+// them all). One line each.
+std::vector<std::string> DescribeConversionsOnRun(const std::vector<InputFile>& vFiles,
+                                                  const ChangeList& changes);
 
 } // namespace preview

@@ -139,6 +139,7 @@ bool ApplyRunRecords(const std::string& sRecords, Registry& registry, ChangeList
         std::shared_ptr<RegKey> pKey = FindSubkey(registry.apRoots[edit.iRoot], edit.vsPath);
         Entry entry;
         entry.sKeyPath = sPath;
+        pChanges->vsKeys.push_back(sPath);
         switch (edit.eKind)
         {
         case RegEdit::DeleteKey:

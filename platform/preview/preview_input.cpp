@@ -430,6 +430,52 @@ std::vector<std::string> DescribeInput(const InputFile& file, size_t nExamples)
     return vsLines;
 }
 
+namespace
+{
+
+// The same key, or one above the other.
+bool OnPath(const std::string& sKey, const std::string& sOther)
+{
+    const std::string& sShort = sKey.size() <= sOther.size() ? sKey : sOther;
+    const std::string& sLong = sKey.size() <= sOther.size() ? sOther : sKey;
+    return EqualNoCase(std::string_view(sLong).substr(0, sShort.size()), sShort) &&
+           (sLong.size() == sShort.size() || sLong[sShort.size()] == '\\');
+}
+
+bool IsPrinterKey(const std::string& sKey)
+{
+    static const char s_szPrinters[] = "\\Control\\Print\\Printers\\";
+    for (size_t i = 0; i + sizeof s_szPrinters - 1 <= sKey.size(); ++i)
+        if (EqualNoCase(std::string_view(sKey).substr(i, sizeof s_szPrinters - 1), s_szPrinters))
+            return true;
+    return false;
+}
+
+} // namespace
+
+std::vector<std::string> DescribeConversionsOnRun(const std::vector<InputFile>& vFiles,
+                                                  const ChangeList& changes)
+{
+    std::vector<std::string> vsLines;
+    for (const InputFile& file : vFiles)
+        for (const Conversion& conversion : file.vConversions)
+        {
+            bool fOnRun = IsPrinterKey(conversion.sKey);
+            for (size_t i = 0; !fOnRun && i < changes.vsKeys.size(); ++i)
+                fOnRun = OnPath(conversion.sKey, changes.vsKeys[i]);
+            if (!fOnRun)
+                continue;
+            std::string sLine = "the program sees [" + Cp1252ToUtf8(conversion.sKey) + "]";
+            if (conversion.fValue)
+                sLine += conversion.sValue.empty() ? " @"
+                                                   : " \"" + Cp1252ToUtf8(conversion.sValue) + "\"";
+            sLine += " as \"" + Cp1252ToUtf8(conversion.sSeen) + "\"; " + file.sPath +
+                     " stores \"" + conversion.sStored + "\"";
+            vsLines.push_back(sLine);
+        }
+    return vsLines;
+}
+
 bool ReadExports(const std::vector<std::string>& vsPaths, winsim::detail::Registry& registry,
                  std::vector<InputFile>* pvFiles, std::string* psError)
 {

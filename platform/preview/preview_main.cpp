@@ -381,6 +381,8 @@ int main(int argc, char** argv)
     printf("\n; keys: %zu removed, %zu created; values: %zu written, %zu removed\n",
            changes.nKeysRemoved, changes.nKeysCreated, changes.nValuesWritten,
            changes.nValuesRemoved);
+    for (const std::string& sLine : preview::DescribeConversionsOnRun(vFiles, changes))
+        printf("; %s\n", sLine.c_str());
 
     Banner("VendorUninstall calls (component library " + options.sComponent + ")");
     std::string sCallText = ReadWholeFile(sCalls);
