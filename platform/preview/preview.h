@@ -122,6 +122,7 @@ struct ChangeList
     size_t nValuesUnchanged = 0; // of those written: the same type and data as before
     size_t nValuesRemoved = 0;
     size_t nValuesRemovedWithKeys = 0;
+    std::vector<std::string> vsKeys; // every key a record names, in order
 };
 
 bool ApplyRunRecords(const std::string& sRecords, winsim::detail::Registry& registry,
@@ -176,5 +177,12 @@ std::string ForTerminal(std::string_view svMachineText);
 // *pnChanged counts characters without their exact form there. False when it
 // is not text in the terminal's character set.
 bool ArgumentForMachine(const std::string& sTyped, std::string* psAnsi, size_t* pnChanged);
+
+// The converted names and strings on the run's path, where the preview shows
+// what the program sees rather than what the machine stores: on a key the
+// run changed, above or below it, or on a printer's key (the program reads
+// them all). One line each.
+std::vector<std::string> DescribeConversionsOnRun(const std::vector<InputFile>& vFiles,
+                                                  const ChangeList& changes);
 
 } // namespace preview

@@ -312,7 +312,10 @@ bool ApplyRunRecords(const std::string& sRecords, Registry& registry, ChangeList
     }
     ChangeBuilder builder(registry);
     for (const RegEdit& edit : sink.vEdits)
+    {
+        pChanges->vsKeys.push_back(JoinPath(edit.iRoot, edit.vsPath, edit.vsPath.size()));
         builder.Apply(edit);
+    }
     builder.Format(pChanges);
     return true;
 }

@@ -392,11 +392,11 @@ bool CheckMachineSize(const winsim::detail::Registry& registry, unsigned long lo
     if (text.ullBytes <= ullBound)
         return true;
     std::string sKey = winsim::detail::KeyPath(*text.pDeepest);
-    *psError =
-        sPath + ": [" + Cp1252ToUtf8(sKey.substr(0, 120)) + (sKey.size() > 120 ? "..." : "") +
-        "]: keys so deep and long that the temporary machine file would take " +
-        std::to_string(text.ullBytes >> 20) + " MB for " + std::to_string(ullInputBytes >> 10) +
-        " KB of input (each key line repeats the whole path)";
+    *psError = sPath + ": [" + ForTerminal(sKey.substr(0, 120)) + (sKey.size() > 120 ? "..." : "") +
+               "]: keys so deep and long that the temporary machine file would take " +
+               std::to_string(text.ullBytes >> 20) + " MB for " +
+               std::to_string(ullInputBytes >> 10) +
+               " KB of input (each key line repeats the whole path)";
     return false;
 }
 
@@ -427,6 +427,52 @@ std::vector<std::string> DescribeInput(const InputFile& file, size_t nExamples)
     }
     for (const std::string& sWarning : file.vsWarnings)
         vsLines.push_back(sWarning);
+    return vsLines;
+}
+
+namespace
+{
+
+// The same key, or one above the other.
+bool OnPath(const std::string& sKey, const std::string& sOther)
+{
+    const std::string& sShort = sKey.size() <= sOther.size() ? sKey : sOther;
+    const std::string& sLong = sKey.size() <= sOther.size() ? sOther : sKey;
+    return EqualNoCase(std::string_view(sLong).substr(0, sShort.size()), sShort) &&
+           (sLong.size() == sShort.size() || sLong[sShort.size()] == '\\');
+}
+
+bool IsPrinterKey(const std::string& sKey)
+{
+    static const char s_szPrinters[] = "\\Control\\Print\\Printers\\";
+    for (size_t i = 0; i + sizeof s_szPrinters - 1 <= sKey.size(); ++i)
+        if (EqualNoCase(std::string_view(sKey).substr(i, sizeof s_szPrinters - 1), s_szPrinters))
+            return true;
+    return false;
+}
+
+} // namespace
+
+std::vector<std::string> DescribeConversionsOnRun(const std::vector<InputFile>& vFiles,
+                                                  const ChangeList& changes)
+{
+    std::vector<std::string> vsLines;
+    for (const InputFile& file : vFiles)
+        for (const Conversion& conversion : file.vConversions)
+        {
+            bool fOnRun = IsPrinterKey(conversion.sKey);
+            for (size_t i = 0; !fOnRun && i < changes.vsKeys.size(); ++i)
+                fOnRun = OnPath(conversion.sKey, changes.vsKeys[i]);
+            if (!fOnRun)
+                continue;
+            std::string sLine = "the program sees [" + ForTerminal(conversion.sKey) + "]";
+            if (conversion.fValue)
+                sLine += conversion.sValue.empty() ? " @"
+                                                   : " \"" + ForTerminal(conversion.sValue) + "\"";
+            sLine += " as \"" + ForTerminal(conversion.sSeen) + "\"; " + file.sPath + " stores \"" +
+                     conversion.sStored + "\"";
+            vsLines.push_back(sLine);
+        }
     return vsLines;
 }
 

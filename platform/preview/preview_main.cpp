@@ -416,6 +416,8 @@ int main(int argc, char** argv)
     Banner("Registry changes");
     Show(preview::ForTerminal(changes.sText));
     printf("\n%s", preview::ChangeSummary(changes).c_str());
+    for (const std::string& sLine : preview::DescribeConversionsOnRun(vFiles, changes))
+        printf("; %s\n", sLine.c_str());
 
     Banner("VendorUninstall calls (component library " + options.sComponent + ")");
     std::string sCallText = ReadWholeFile(sCalls);

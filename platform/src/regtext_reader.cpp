@@ -268,6 +268,7 @@ struct RegTextReader::Impl
     Text8 eText8 = Text8Cp1252;
     LineEnds eLineEnds = LineEndsLf;
     std::string sLineEnds; // as the first line ends, for EncodingName
+    size_t iLineEndScan = 0;
     std::string sCrText;
     std::vector<std::string> vsKeyParts;
     std::string sConverted;
@@ -478,9 +479,15 @@ struct RegTextReader::Impl
     // or in a CR alone, the text waits.
     bool DecideLineEnds()
     {
-        size_t iEnd = sPending.find_first_of("\r\n");
+        // Only text not searched before: a first line of any length costs
+        // its length once.
+        size_t iEnd = sPending.find_first_of("\r\n", iLineEndScan);
         if (iEnd == std::string::npos)
+        {
+            iLineEndScan = sPending.size();
             return false;
+        }
+        iLineEndScan = iEnd;
         size_t iAfter = sPending.find_first_not_of('\r', iEnd);
         if (iAfter == std::string::npos)
             return false;

@@ -342,6 +342,9 @@ class TextForms(unittest.TestCase):
                 self.assertIn('VendorUninstall("%s")' % SEEN, shown, name)
                 self.assertIn("2 names and strings converted to Windows-1252", shown, name)
                 self.assertIn("line 6 [HKEY_LOCAL_MACHINE\\SYSTEM", shown, name)
+                # The printer is on the run's path: named below its changes.
+                self.assertRegex(shown, r'; the program sees \[HKEY_LOCAL_MACHINE\\SYSTEM\\.*'
+                                        r'\\Printers\\Fax B.*\] "Name" as "Fax B.*ro A\?\?\?"')
 
 
 class CurrentUserOfA9xMachine(unittest.TestCase):
