@@ -2,8 +2,8 @@
 // its registry, without touching them.
 //
 //   morix_preview [--os NAME] [--component present|absent|noexport] [--keep]
-//                 [--write-result FILE.reg] --machine FILE [--machine FILE ...]
-//                 -- ARGUMENT-TEXT
+//                 [--write-result FILE.reg] [--user NAME] --machine FILE
+//                 [--machine FILE ...] -- ARGUMENT-TEXT
 //
 // The exports (REGEDIT4, or regedit's version 5.00 in UTF-16LE) are read and
 // checked first; nothing runs when one is bad. The program then runs once on
@@ -386,6 +386,8 @@ int main(int argc, char** argv)
     if (sPrintersKey.empty())
         printf("Printers: none (no input has a ...\\Control\\Print\\Printers key the spooler "
                "reads)\n");
+    else if (vPrinters.empty())
+        printf("Printers: none (%s has no subkeys)\n", preview::ForTerminal(sPrintersKey).c_str());
     else
         printf("Printers: %zu in %s\n", vPrinters.size(),
                preview::ForTerminal(sPrintersKey).c_str());
