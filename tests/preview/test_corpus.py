@@ -128,6 +128,14 @@ def printer_keys(keys):
     return printers
 
 
+def as_utf8(text):
+    """Windows-1252 text (read as Latin-1) as a UTF-8 terminal shows it; the
+    five bytes the code page leaves undefined stay the characters they are."""
+    return "".join(ch if 0x80 <= ord(ch) < 0xA0 and ch.encode("latin-1") in
+                   (b"\x81", b"\x8d", b"\x8f", b"\x90", b"\x9d")
+                   else ch.encode("latin-1").decode("cp1252") for ch in text)
+
+
 def listed_printers(shown):
     return [(m.group(1), m.group(2), m.group(3)) for m in re.finditer(
         r'^  "(.*)": driver (?:"(.*)"|\(none\)), port (?:"(.*)"|\(none\))$', shown, re.M)]
@@ -137,7 +145,7 @@ class Sample:
     def __init__(self, preview, corpus, sanitized):
         self.preview, self.corpus, self.sanitized = preview, corpus, sanitized
 
-    def run(self, tmp, paths, os_name, text, result):
+    def run(self, tmp, paths, os_name, text, result, locale="C"):
         size = sum(os.path.getsize(p) for p in paths)
         limit = max(256 << 20, 20 * size)
 
@@ -151,12 +159,16 @@ class Sample:
         args = [a for p in paths for a in ("--machine", p)]
         try:
             done = subprocess.run([self.preview, "--os", os_name, *args, "--write-result", result,
-                                   "--", text], env=dict(os.environ, TMPDIR=work, LC_ALL="C"),
+                                   "--", text], env=dict(os.environ, TMPDIR=work, LC_ALL=locale),
                                   capture_output=True, timeout=180 if self.sanitized else 60,
                                   preexec_fn=limits)
         except subprocess.TimeoutExpired:
             return None, "no answer within the time bound"
-        out, err = done.stdout.decode("latin-1"), done.stderr.decode("latin-1")
+        try:
+            out = done.stdout.decode("utf-8" if locale.endswith("UTF-8") else "latin-1")
+        except UnicodeDecodeError as e:
+            return None, "output not in the terminal's character set: %s" % e
+        err = done.stderr.decode("latin-1")
         left = os.listdir(work)
         shutil.rmtree(work)
         if done.returncode < 0 or SANITIZER.search(err):
@@ -195,7 +207,9 @@ class Sample:
             driver = "Model 12" if "Model 12" in drivers or not drivers else drivers[0]
             for run, text in (("uninstall", "-uninstall=" + driver), ("install", INSTALL)):
                 after_path = os.path.join(tmp, run + ".reg")
-                shown_run, why = self.run(tmp, paths, os_name, text, after_path)
+                # The uninstall on a UTF-8 terminal: the machine text must all arrive as UTF-8.
+                locale = "C.UTF-8" if run == "uninstall" else "C"
+                shown_run, why = self.run(tmp, paths, os_name, text, after_path, locale)
                 if shown_run is None or bool(shown_run) != bool(shown):
                     faults.append("%s: %s: %s" % (label, run, why or "refused only sometimes"))
                     outcome[run] = "FAULT"
@@ -204,15 +218,17 @@ class Sample:
                 if shown_run:
                     faults += ["%s: %s: %s" % (label, run, f)
                                for f in self.plausible(shown_run, before, read_reg(after_path),
-                                                       printers)]
+                                                       printers, locale != "C")]
         return outcome, faults
 
     @staticmethod
-    def plausible(shown, before, after, printers):
+    def plausible(shown, before, after, printers, utf8):
+        shown_as = as_utf8 if utf8 else lambda text: text
         faults = []
         changes = shown[shown.index("\n======== Registry changes"):]
+        known = {shown_as(key).lower() for key, _ in before.values()}
         for key in re.findall(r"^\[-(.*)\]$", changes, re.M):
-            if key.lower() not in before:
+            if key.lower() not in known:
                 faults.append("removed %s, which the input does not have" % key)
         m = re.search(r"^; keys: (\d+) removed \((\d+) with their subkeys\), (\d+) created\n"
                       r"; values: (\d+) written \((\d+) new, \d+ changed, \d+ the same as before\), "
@@ -225,7 +241,7 @@ class Sample:
         if (keys1, values1) != (keys0 - keys_gone + keys_made, values0 + new - removed - with_keys):
             faults.append("the counts do not add up: %d keys and %d values before, %d and %d "
                           "after; %s" % (keys0, values0, keys1, values1, m.group(0)))
-        names = [n for n, _, _ in printers]
+        names = [shown_as(n) for n, _, _ in printers]
         for called in re.findall(r'^VendorUninstall\("(.*)"\)$', shown, re.M):
             if called not in names:
                 faults.append("VendorUninstall(%s) for no printer of the input" % called)
