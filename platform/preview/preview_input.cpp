@@ -296,15 +296,25 @@ private:
 
 } // namespace
 
-bool IsHiveFile(const std::string& sPath)
+namespace
 {
-    char achMagic[4] = {0, 0, 0, 0};
+
+bool StartsWith(const std::string& sPath, const char (&achMagic)[5])
+{
+    char achStart[4] = {0, 0, 0, 0};
     FILE* pFile = ::fopen(sPath.c_str(), "rb");
     if (!pFile)
         return false;
-    size_t cbRead = fread(achMagic, 1, sizeof achMagic, pFile);
+    size_t cbRead = fread(achStart, 1, sizeof achStart, pFile);
     fclose(pFile);
-    return cbRead == 4 && memcmp(achMagic, "regf", 4) == 0;
+    return cbRead == 4 && memcmp(achStart, achMagic, 4) == 0;
+}
+
+} // namespace
+
+bool IsHiveFile(const std::string& sPath)
+{
+    return StartsWith(sPath, "regf");
 }
 
 #ifndef MORIX_HAVE_HIVEX
@@ -514,6 +524,12 @@ bool ReadExports(const std::vector<std::string>& vsPaths, winsim::detail::Regist
             if (!Read9xRegistry(sPath, &sink, &iRoot, psError))
                 return false;
             sink.SetPlace(Place(iRoot, ""));
+        }
+        else if (StartsWith(sPath, "hbin"))
+        {
+            *psError = sPath + ": a piece of an NT hive (it starts with a hive bin, \"hbin\", not "
+                               "with the base block, \"regf\"): not a whole hive file";
+            return false;
         }
         else if (!ReadText(sPath, &sink, &file, psError))
             return false;
