@@ -82,21 +82,16 @@ def samples(corpus):
 
 
 def read_reg(path):
-    """A registry file the preview wrote: {key path (lower case): (key, {value
-    name (lower case): data})}, whichever text form it took."""
-    with open(path, "rb") as f:
-        raw = f.read()
-    text = raw[2:].decode("utf-16-le") if raw[:2] == b"\xff\xfe" else raw.decode("latin-1")
-    if raw[:2] == b"\xff\xfe":
-        text = text.encode("cp1252", "replace").decode("latin-1")
+    """The REGEDIT4 file --write-result wrote: {key path (lower case): (key,
+    {value name (lower case): data})}."""
+    with open(path, encoding="latin-1", newline="") as f:
+        text = f.read()
     keys = {}
     values = None
-    pending = ""
+    pending = False
     for line in text.replace("\r\n", "\n").split("\n"):
-        if pending:
-            pending += line.strip()
-            if not pending.endswith("\\"):
-                pending = ""
+        if pending:  # a hex list's continuation line
+            pending = line.endswith("\\")
             continue
         if line.startswith("[") and line.endswith("]"):
             values = {}
@@ -108,8 +103,7 @@ def read_reg(path):
             if data.startswith('"'):
                 data = re.sub(r"\\(.)", r"\1", data[1:-1])
             values[name.lower()] = data
-            if line.endswith("\\"):
-                pending = line
+            pending = line.endswith("\\")
     return keys
 
 
