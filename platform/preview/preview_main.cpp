@@ -2,13 +2,14 @@
 // its registry, without touching them.
 //
 //   morix_preview [--os NAME] [--component present|absent|noexport] [--keep]
-//                 [--write-result FILE.reg] --machine FILE [--machine FILE ...]
-//                 -- ARGUMENT-TEXT
+//                 [--write-result FILE.reg] [--user NAME] --machine FILE
+//                 [--machine FILE ...] -- ARGUMENT-TEXT
 //
 // The exports (REGEDIT4, or regedit's version 5.00 in UTF-16LE) are read and
 // checked first; nothing runs when one is bad. The program then runs once on
-// a temporary machine folder made from them, and the preview prints the log,
-// the registry changes as REGEDIT4, and the VendorUninstall calls.
+// a temporary machine folder made from them, with the machine's own folders,
+// and the preview prints what it read and assumed, the log, the registry
+// changes as REGEDIT4, and the VendorUninstall calls.
 #include "preview.h"
 
 #include <dirent.h>
@@ -16,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -32,10 +34,13 @@ namespace
 
 const char kUsage[] =
     "usage: preview [--os NAME] [--component present|absent|noexport] [--keep]\n"
-    "               [--write-result FILE.reg] --machine FILE [--machine FILE ...] -- "
-    "ARGUMENT-TEXT\n"
-    "  NAME: win95, win98, winme, nt40, win2k, winxp (default: taken from the exports)\n"
+    "               [--write-result FILE.reg] [--user NAME] --machine FILE [--machine FILE ...] "
+    "-- ARGUMENT-TEXT\n"
+    "  NAME: win95, win98, winme, nt40, win2k, winxp; decides over the exports (default: "
+    "taken from them)\n"
     "  FILE: a registry export, REGEDIT4 or Windows Registry Editor Version 5.00\n"
+    "  NAME (--user): the subkey of HKEY_USERS that is the current user when no FILE gives\n"
+    "    HKEY_CURRENT_USER (default: .DEFAULT)\n"
     "  ARGUMENT-TEXT: the program's argument text as one argument, e.g. '-uninstall=Model 12'\n";
 
 const char* const kVersionNames[] = {"win95", "win98", "winme", "nt40", "win2k", "winxp"};
@@ -47,6 +52,7 @@ struct Options
     bool fKeep = false;
     std::string sWriteResult;
     std::vector<std::string> vsMachines;
+    std::string sUser;
     bool fHaveText = false;
     std::string sText;
 };
@@ -123,6 +129,11 @@ bool ParseOptions(int argc, char** argv, Options* pOptions, std::string* psProbl
             if (!value(&pOptions->sWriteResult))
                 return false;
         }
+        else if (sArg == "--user")
+        {
+            if (!value(&pOptions->sUser))
+                return false;
+        }
         else if (sArg == "--machine")
         {
             if (!value(&sValue))
@@ -159,13 +170,26 @@ std::string ReadWholeFile(const std::string& sPath, unsigned long long ullFrom =
     return text.str();
 }
 
-std::string FormatName(int nFormat)
+std::string FormatName(const preview::InputFile& file)
 {
-    if (nFormat == preview::kFormatHive)
+    if (file.nFormat == preview::kFormatHive)
         return "NT hive file";
-    return nFormat == winsim::detail::RegTextVersion5
-               ? "Windows Registry Editor Version 5.00, UTF-16LE"
-               : "REGEDIT4";
+    if (file.nFormat == preview::kFormat9x)
+        return "Windows 9x registry file";
+    return (file.nFormat == winsim::detail::RegTextVersion5 ? "Windows Registry Editor Version 5.00"
+                                                            : "REGEDIT4") +
+           std::string(", ") + file.sEncoding;
+}
+
+// What the readers found that the run's result depends on: the text they
+// converted, their warnings, and whose HKEY_CURRENT_USER it is.
+void PrintReaderFacts(const std::vector<preview::InputFile>& vFiles,
+                      const preview::CurrentUser& user)
+{
+    for (const preview::InputFile& file : vFiles)
+        for (const std::string& sNote : preview::DescribeInput(file))
+            printf("  %s: %s\n", file.sPath.c_str(), sNote.c_str());
+    printf("Current user: %s\n", preview::DescribeCurrentUser(user).c_str());
 }
 
 // Runs the program on the machine folder; its exit status, or -1.
@@ -211,9 +235,41 @@ std::string FindLog(const std::string& sTempFolder)
     return sFound;
 }
 
+void Show(const std::string& sText)
+{
+    fwrite(sText.data(), 1, sText.size(), stdout);
+}
+
 void Banner(const std::string& sTitle)
 {
     printf("\n======== %s\n", sTitle.c_str());
+}
+
+// The host folder that stands for a folder on the machine ("X:\a\b" is
+// drive_x/a/b); the path is one FindFolders checked.
+std::string HostFolder(const std::string& sMachineFolder, const std::string& sWindowsPath)
+{
+    std::string sHost = sMachineFolder + "/drive_" +
+                        static_cast<char>(tolower(static_cast<unsigned char>(sWindowsPath[0])));
+    for (size_t i = 2; i < sWindowsPath.size(); ++i)
+        sHost += sWindowsPath[i] == '\\' ? '/' : sWindowsPath[i];
+    return sHost;
+}
+
+// The settings the stand-in takes from the machine's registry: the version
+// (where Wine keeps it) and the machine's own folders (a setting only the
+// stand-in has).
+std::string MachineSettings(const std::string& sOs, const preview::MachineFolders& folders)
+{
+    std::string sText = "\n[HKEY_CURRENT_USER\\Software\\Wine]\n\"Version\"=\"" + sOs + "\"\n";
+    sText += "\n[" + std::string(winsim::detail::kFoldersKey) + "]\n";
+    winsim::detail::FormatValueLine(
+        "WindowsDirectory", REG_SZ,
+        std::string_view(folders.sWindows.c_str(), folders.sWindows.size() + 1), &sText);
+    winsim::detail::FormatValueLine(
+        "SystemDirectory", REG_SZ,
+        std::string_view(folders.sSystem.c_str(), folders.sSystem.size() + 1), &sText);
+    return sText;
 }
 
 } // namespace
@@ -233,6 +289,11 @@ int main(int argc, char** argv)
         if (!options.sWriteResult.empty() && SameFile(sMachine, options.sWriteResult))
             return Refuse("--write-result " + options.sWriteResult +
                           " is an input file; the inputs are never changed");
+    preview::InitTerminal();
+    std::string sArgument;
+    size_t nArgumentChanged = 0;
+    if (!preview::ArgumentForMachine(options.sText, &sArgument, &nArgumentChanged))
+        return Refuse("the argument text is not text in the terminal's character set (UTF-8)");
 
     // Everything is read and checked before anything runs.
     winsim::detail::Registry registry;
@@ -240,39 +301,19 @@ int main(int argc, char** argv)
     std::string sError;
     if (!preview::ReadExports(options.vsMachines, registry, &vFiles, &sError))
         return Refuse(sError);
-    const preview::VersionClue* pClue = nullptr;
-    for (const preview::InputFile& file : vFiles)
-    {
-        if (file.clue.sName.empty())
-            continue;
-        if (pClue && pClue->sName != file.clue.sName)
-            return Refuse("conflicting Windows versions: " + pClue->sFile + " says " +
-                          pClue->sName + " (" + pClue->sWhere + "), " + file.clue.sFile + " says " +
-                          file.clue.sName + " (" + file.clue.sWhere + ")");
-        if (!pClue)
-            pClue = &file.clue;
-    }
-    std::string sOs = options.sOs;
-    std::string sOsSource;
-    if (!sOs.empty())
-    {
-        sOsSource = "named with --os";
-        if (pClue && pClue->sName != sOs)
-            sOsSource += "; the export says " + pClue->sName;
-    }
-    else if (pClue)
-    {
-        sOs = pClue->sName;
-        sOsSource = "inferred from " + pClue->sFile + ": " + pClue->sWhere;
-    }
-    else
-        return Refuse("cannot tell the Windows version: no export has "
-                      "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion "
-                      "\"CurrentVersion\" or HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\"
-                      "CurrentVersion \"VersionNumber\"; name it with --os");
+    preview::CurrentUser user;
+    if (!preview::ChooseCurrentUser(vFiles, options.sUser, registry, &user, &sError))
+        return Refuse(sError);
+    preview::VersionChoice version;
+    if (!preview::ChooseVersion(options.sOs, vFiles, &version, &sError))
+        return Refuse(sError);
+    const std::string& sOs = version.sName;
+    preview::MachineFolders folders = preview::FindFolders(registry, sOs);
+    std::string sPrintersKey;
+    std::vector<preview::PrinterFound> vPrinters = preview::FindPrinters(registry, &sPrintersKey);
 
     // The temporary machine: the registry, the version the stand-in obeys,
-    // C:\TEMP and the system directory with the component library assumed.
+    // the machine's own folders, C:\TEMP, and the component library assumed.
     const char* pszBase = getenv("TMPDIR");
     std::string sTemplate =
         std::string(pszBase && *pszBase ? pszBase : "/tmp") + "/morix-preview.XXXXXX";
@@ -283,32 +324,30 @@ int main(int argc, char** argv)
     std::string sFolder = vchTemplate.data();
     std::error_code ec;
     std::filesystem::create_directories(sFolder + "/drive_c/TEMP", ec);
-    std::filesystem::create_directories(sFolder + "/drive_c/windows/system32", ec);
+    std::string sSystemFolder = HostFolder(sFolder, folders.sSystem);
+    std::filesystem::create_directories(sSystemFolder, ec);
     std::string sRegistryPath = sFolder + "/registry.reg";
-    bool fReady = winsim::detail::WriteRegFile(
-        registry, sRegistryPath,
-        "\n[HKEY_CURRENT_USER\\Software\\Wine]\n\"Version\"=\"" + sOs + "\"\n");
+    bool fReady =
+        winsim::detail::WriteRegFile(registry, sRegistryPath, MachineSettings(sOs, folders));
     struct stat stMachine;
     fReady = fReady && stat(sRegistryPath.c_str(), &stMachine) == 0;
     unsigned long long ullBefore = fReady ? static_cast<unsigned long long>(stMachine.st_size) : 0;
     std::string sComponentNote;
     if (options.sComponent == "present")
     {
-        std::filesystem::copy_file(MORIX_COMPONENT,
-                                   sFolder + "/drive_c/windows/system32/qvzcon14.dll", ec);
+        std::filesystem::copy_file(MORIX_COMPONENT, sSystemFolder + "/qvzcon14.dll", ec);
         fReady = fReady && !ec;
         sComponentNote = "present (assumed): the preview cannot load the vendor's library; a "
                          "stand-in records each VendorUninstall call and reports success";
     }
     else if (options.sComponent == "noexport")
     {
-        std::filesystem::copy_file(MORIX_COMPONENT_NOEXPORT,
-                                   sFolder + "/drive_c/windows/system32/qvzcon14.dll", ec);
+        std::filesystem::copy_file(MORIX_COMPONENT_NOEXPORT, sSystemFolder + "/qvzcon14.dll", ec);
         fReady = fReady && !ec;
         sComponentNote = "present without the VendorUninstall export (assumed)";
     }
     else
-        sComponentNote = "absent (assumed): no qvzcon14.dll in the system directory";
+        sComponentNote = "absent (assumed): no qvzcon14.dll in the system folder";
     auto cleanUp = [&]()
     {
         if (options.fKeep)
@@ -322,25 +361,50 @@ int main(int argc, char** argv)
         return Refuse("cannot set up the temporary machine in " + sFolder);
     }
 
+    // The assumptions: what was read from where, and what is assumed.
     printf("Morix preview: qvzmrx14 %s\n", options.sText.c_str());
+    if (nArgumentChanged > 0)
+        printf("Argument text as the machine's ANSI code page has it: %s (%zu characters "
+               "without their exact form there)\n",
+               preview::ForTerminal(sArgument).c_str(), nArgumentChanged);
     for (const preview::InputFile& file : vFiles)
-        printf("Machine file: %s (%s)\n", file.sPath.c_str(), FormatName(file.nFormat).c_str());
-    printf("Windows version: %s (%s)\n", sOs.c_str(), sOsSource.c_str());
+    {
+        std::string sPlaces;
+        for (const std::string& sPlace : file.vsPlaces)
+            sPlaces += (sPlaces.empty() ? "" : ", ") + sPlace;
+        printf("Machine file: %s (%s), giving %s\n", file.sPath.c_str(), FormatName(file).c_str(),
+               sPlaces.empty() ? "no keys" : preview::ForTerminal(sPlaces).c_str());
+    }
+    PrintReaderFacts(vFiles, user);
+    printf("Windows version: %s (%s)\n", sOs.c_str(), version.sSource.c_str());
+    for (const std::string& sClaim : version.vsClaims)
+        printf("  %s\n", sClaim.c_str());
+    printf("Windows folder: %s (%s)\n", preview::ForTerminal(folders.sWindows).c_str(),
+           preview::ForTerminal(folders.sWindowsSource).c_str());
+    printf("System folder: %s (%s)\n", preview::ForTerminal(folders.sSystem).c_str(),
+           folders.sSystemSource.c_str());
+    if (sPrintersKey.empty())
+        printf("Printers: none (no input has a ...\\Control\\Print\\Printers key the spooler "
+               "reads)\n");
+    else if (vPrinters.empty())
+        printf("Printers: none (%s has no subkeys)\n", preview::ForTerminal(sPrintersKey).c_str());
+    else
+        printf("Printers: %zu in %s\n", vPrinters.size(),
+               preview::ForTerminal(sPrintersKey).c_str());
+    for (const preview::PrinterFound& printer : vPrinters)
+        printf("  %s\n", preview::DescribePrinter(printer).c_str());
     printf("Component library: %s\n", sComponentNote.c_str());
     fflush(stdout);
 
     std::string sCalls = sFolder + "/vendor-calls.txt";
-    int nStatus = RunProgram(sFolder, options.sText, sCalls);
+    int nStatus = RunProgram(sFolder, sArgument, sCalls);
 
     std::string sLog = FindLog(sFolder + "/drive_c/TEMP");
     Banner("The log" + (sLog.empty() ? std::string() : " (C:\\TEMP\\" + sLog + ")"));
     if (sLog.empty())
         printf("(no log written)\n");
     else
-    {
-        std::string sLogText = ReadWholeFile(sFolder + "/drive_c/TEMP/" + sLog);
-        fwrite(sLogText.data(), 1, sLogText.size(), stdout);
-    }
+        Show(preview::ForTerminal(ReadWholeFile(sFolder + "/drive_c/TEMP/" + sLog)));
     if (nStatus != 0)
         printf("(the program ended with status %d)\n", nStatus);
 
@@ -352,10 +416,10 @@ int main(int argc, char** argv)
         return Refuse("cannot read the run's changes: " + sError);
     }
     Banner("Registry changes");
-    fwrite(changes.sText.data(), 1, changes.sText.size(), stdout);
-    printf("\n; keys: %zu removed, %zu created; values: %zu written, %zu removed\n",
-           changes.nKeysRemoved, changes.nKeysCreated, changes.nValuesWritten,
-           changes.nValuesRemoved);
+    Show(preview::ForTerminal(changes.sText));
+    printf("\n%s", preview::ChangeSummary(changes).c_str());
+    for (const std::string& sLine : preview::DescribeConversionsOnRun(vFiles, changes))
+        printf("; %s\n", sLine.c_str());
 
     Banner("VendorUninstall calls (component library " + options.sComponent + ")");
     std::string sCallText = ReadWholeFile(sCalls);
@@ -363,11 +427,12 @@ int main(int argc, char** argv)
         printf("(none)\n");
     std::istringstream calls(sCallText);
     for (std::string sPrinter; std::getline(calls, sPrinter);)
-        printf("VendorUninstall(\"%s\")\n", sPrinter.c_str());
+        printf("VendorUninstall(\"%s\")\n", preview::ForTerminal(sPrinter).c_str());
 
     int nResult = nStatus == 0 ? 0 : 1;
     if (!options.sWriteResult.empty())
     {
+        preview::ReturnCurrentUser(user, registry);
         if (winsim::detail::WriteRegFile(registry, options.sWriteResult))
             printf("\n(the registry after the run: %s)\n", options.sWriteResult.c_str());
         else

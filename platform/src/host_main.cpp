@@ -18,7 +18,7 @@ int main(int argc, char** argv)
     }
     // Windows starts the program by its own path on the machine, and that is
     // what the program reports: the system directory, not a host path.
-    std::string sProgramPath = std::string(winsim::detail::SystemDirectory()) + "\\qvzmrx14.exe";
+    std::string sProgramPath = winsim::detail::SystemDirectory() + "\\qvzmrx14.exe";
     std::vector<char*> vpszArgv(argv, argv + argc);
     if (!vpszArgv.empty())
         vpszArgv[0] = &sProgramPath[0];

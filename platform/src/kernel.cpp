@@ -17,9 +17,6 @@ namespace
 
 thread_local DWORD t_dwLastError = 0;
 
-const char kWindowsDirectory[] = "C:\\WINDOWS";
-const char kSystemDirectory[] = "C:\\WINDOWS\\SYSTEM32";
-
 // ---------------------------------------------------------------------------
 // Files held open by this process, for Windows' sharing rules.
 
@@ -113,12 +110,12 @@ HANDLE FailHandle(DWORD dwError)
     return INVALID_HANDLE_VALUE;
 }
 
-UINT CopyDirectory(const char* pszDirectory, LPSTR lpBuffer, UINT uSize)
+UINT CopyDirectory(const std::string& sDirectory, LPSTR lpBuffer, UINT uSize)
 {
-    UINT cch = static_cast<UINT>(strlen(pszDirectory));
+    UINT cch = static_cast<UINT>(sDirectory.size());
     if (!lpBuffer || uSize <= cch)
         return cch + 1;
-    memcpy(lpBuffer, pszDirectory, cch + 1);
+    memcpy(lpBuffer, sDirectory.c_str(), cch + 1);
     return cch;
 }
 
@@ -326,11 +323,6 @@ void ResetKernelObjects()
     KernelObjects().clear();
 }
 
-const char* SystemDirectory()
-{
-    return kSystemDirectory;
-}
-
 } // namespace detail
 } // namespace winsim
 
@@ -384,14 +376,14 @@ UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize)
 {
     if (Fails("GetSystemDirectoryA"))
         return 0;
-    return CopyDirectory(kSystemDirectory, lpBuffer, uSize);
+    return CopyDirectory(winsim::detail::SystemDirectory(), lpBuffer, uSize);
 }
 
 UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize)
 {
     if (Fails("GetWindowsDirectoryA"))
         return 0;
-    return CopyDirectory(kWindowsDirectory, lpBuffer, uSize);
+    return CopyDirectory(winsim::detail::WindowsDirectory(), lpBuffer, uSize);
 }
 
 HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData)

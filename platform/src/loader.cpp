@@ -43,10 +43,10 @@ std::string FindModule(const std::string& sName)
     std::string sFile = sName;
     if (sFile.find('.') == std::string::npos)
         sFile += ".dll";
-    const char* apszFolders[] = {"C:\\WINDOWS\\SYSTEM32\\", "C:\\WINDOWS\\"};
-    for (const char* pszFolder : apszFolders)
+    for (const std::string& sFolder :
+         {winsim::detail::SystemDirectory(), winsim::detail::WindowsDirectory()})
     {
-        std::string sPath = winsim::MapPath(std::string(pszFolder) + sFile);
+        std::string sPath = winsim::MapPath(sFolder + "\\" + sFile);
         if (IsFile(sPath))
             return sPath;
     }

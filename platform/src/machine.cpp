@@ -4,6 +4,7 @@
 
 #include <winsim.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -258,6 +259,40 @@ const VersionInfo& MachineVersion()
 bool IsNtPlatform()
 {
     return MachineVersion().dwPlatform == VER_PLATFORM_WIN32_NT;
+}
+
+const char kFoldersKey[] = "HKEY_LOCAL_MACHINE\\Software\\Winsim";
+
+namespace
+{
+
+// A folder setting is taken only as a whole path on a drive ("X:\\..."),
+// short enough for a MAX_PATH buffer with a file name after it.
+std::string FolderSetting(const char* pszName, const char* pszDefault)
+{
+    std::shared_ptr<RegKey> pKey = FindKeyByPath(kFoldersKey);
+    const RegValue* pValue = pKey ? FindValue(*pKey, pszName) : nullptr;
+    if (!pValue || pValue->dwType != REG_SZ)
+        return pszDefault;
+    std::string_view svBytes = pValue->Bytes();
+    std::string sFolder(svBytes.substr(0, svBytes.find('\0')));
+    bool fDrivePath = sFolder.size() >= 3 && sFolder.size() < 200 && sFolder[1] == ':' &&
+                      sFolder[2] == '\\' && isalpha(static_cast<unsigned char>(sFolder[0]));
+    while (fDrivePath && sFolder.size() > 3 && sFolder.back() == '\\')
+        sFolder.pop_back();
+    return fDrivePath ? sFolder : pszDefault;
+}
+
+} // namespace
+
+std::string WindowsDirectory()
+{
+    return FolderSetting("WindowsDirectory", "C:\\WINDOWS");
+}
+
+std::string SystemDirectory()
+{
+    return FolderSetting("SystemDirectory", "C:\\WINDOWS\\SYSTEM32");
 }
 
 int PrepareHostMachine(const char* pszMachine, std::string* psMessage)

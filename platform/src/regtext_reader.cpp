@@ -79,6 +79,105 @@ bool IsStringType(DWORD dwType)
     return dwType == REG_SZ || dwType == REG_EXPAND_SZ || dwType == REG_MULTI_SZ;
 }
 
+bool IsAscii(std::string_view sv)
+{
+    for (char ch : sv)
+        if (static_cast<unsigned char>(ch) >= 0x80)
+            return false;
+    return true;
+}
+
+void AppendUtf8(unsigned int uChar, std::string* psOut)
+{
+    if (uChar < 0x80)
+        psOut->push_back(static_cast<char>(uChar));
+    else if (uChar < 0x800)
+    {
+        psOut->push_back(static_cast<char>(0xC0 | (uChar >> 6)));
+        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
+    }
+    else if (uChar < 0x10000)
+    {
+        psOut->push_back(static_cast<char>(0xE0 | (uChar >> 12)));
+        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 6) & 0x3F)));
+        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
+    }
+    else
+    {
+        psOut->push_back(static_cast<char>(0xF0 | (uChar >> 18)));
+        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 12) & 0x3F)));
+        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 6) & 0x3F)));
+        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
+    }
+}
+
+// UTF-16LE units as UTF-8; an unpaired surrogate keeps its three-byte form.
+void Utf8FromUtf16(std::string_view svUtf16, std::string* psOut)
+{
+    psOut->clear();
+    const unsigned char* pb = reinterpret_cast<const unsigned char*>(svUtf16.data());
+    for (size_t i = 0; i + 1 < svUtf16.size(); i += 2)
+    {
+        unsigned int uChar = pb[i] | (pb[i + 1] << 8);
+        if (uChar >= 0xD800 && uChar <= 0xDBFF && i + 3 < svUtf16.size())
+        {
+            unsigned int uLow = pb[i + 2] | (pb[i + 3] << 8);
+            if (uLow >= 0xDC00 && uLow <= 0xDFFF)
+            {
+                uChar = 0x10000 + ((uChar - 0xD800) << 10) + (uLow - 0xDC00);
+                i += 2;
+            }
+        }
+        AppendUtf8(uChar, psOut);
+    }
+}
+
+// Well-formed UTF-8 with at least one sequence beyond ASCII: a line of
+// Windows-1252 text almost never is.
+bool LooksUtf8(std::string_view sv)
+{
+    bool fMultiByte = false;
+    size_t i = 0;
+    while (i < sv.size())
+    {
+        unsigned char b = static_cast<unsigned char>(sv[i]);
+        size_t nMore = b < 0x80                 ? 0
+                       : b >= 0xC2 && b <= 0xDF ? 1
+                       : b >= 0xE0 && b <= 0xEF ? 2
+                       : b >= 0xF0 && b <= 0xF4 ? 3
+                                                : 4;
+        if (nMore == 4 || sv.size() - i <= nMore)
+            return false;
+        for (size_t k = 1; k <= nMore; ++k)
+            if ((static_cast<unsigned char>(sv[i + k]) & 0xC0) != 0x80)
+                return false;
+        fMultiByte = fMultiByte || nMore > 0;
+        i += nMore + 1;
+    }
+    return fMultiByte;
+}
+
+// Characters a name cannot carry through a line-based text file; one pass,
+// as it runs over every key name of a machine.
+bool HasLineBreakOrNul(std::string_view sv)
+{
+    for (char ch : sv)
+        if (static_cast<unsigned char>(ch) <= '\r' && (ch == '\r' || ch == '\n' || ch == '\0'))
+            return true;
+    return false;
+}
+
+std::string Shown(std::string_view sv)
+{
+    std::string sOut;
+    for (char ch : sv.substr(0, 60))
+        sOut += ch == '\n'   ? std::string("\\n")
+                : ch == '\r' ? std::string("\\r")
+                : ch == '\0' ? std::string("\\0")
+                             : std::string(1, ch);
+    return sv.size() > 60 ? sOut + "..." : sOut;
+}
+
 } // namespace
 
 // Windows-1252: Latin-1 except for 0x80-0x9F, where it has typographic
@@ -146,9 +245,33 @@ struct RegTextReader::Impl
         EncodingUtf16
     };
 
+    enum Text8
+    {
+        Text8Undecided,
+        Text8Cp1252,
+        Text8Utf8
+    };
+    enum LineEnds
+    {
+        LineEndsUnknown,
+        LineEndsLf, // LF, CR LF or CR CR LF
+        LineEndsCr
+    };
+
     std::string sName;
     int fAllowed = RegTextRegedit4;
     RegTextSink* pSink = nullptr;
+    // Set for text written elsewhere (ReadForeign).
+    RegTextConverter* pConverter = nullptr;
+    bool fBigEndian = false;
+    bool fBom = false;
+    Text8 eText8 = Text8Cp1252;
+    LineEnds eLineEnds = LineEndsLf;
+    std::string sLineEnds; // as the first line ends, for EncodingName
+    size_t iLineEndScan = 0;
+    std::string sCrText;
+    std::vector<std::string> vsKeyParts;
+    std::string sConverted;
     std::string sError;
     bool fFailed = false;
     int nFormat = 0;
@@ -210,14 +333,33 @@ struct RegTextReader::Impl
         if (cb >= 2 && pb[0] == 0xFF && pb[1] == 0xFE)
         {
             eEncoding = EncodingUtf16;
+            fBom = true;
             return FeedUtf16(sBytesIn.data() + 2, cb - 2);
         }
         if (cb >= 2 && pb[0] == 0xFE && pb[1] == 0xFF)
-            return Fail(1, "unknown encoding: UTF-16 big-endian (regedit writes UTF-16LE)");
+        {
+            if (!pConverter)
+                return Fail(1, "unknown encoding: UTF-16 big-endian (regedit writes UTF-16LE)");
+            eEncoding = EncodingUtf16;
+            fBom = fBigEndian = true;
+            return FeedUtf16(sBytesIn.data() + 2, cb - 2);
+        }
+        // Without a byte order mark, UTF-16 shows in the zero high bytes of
+        // the header's ASCII letters.
+        if (pConverter && cb >= 2 && (pb[0] == 0) != (pb[1] == 0))
+        {
+            eEncoding = EncodingUtf16;
+            fBigEndian = pb[0] == 0;
+            return FeedUtf16(sBytesIn.data(), cb);
+        }
         eEncoding = Encoding8Bit;
         size_t iSkip = 0;
         if (cb >= 3 && pb[0] == 0xEF && pb[1] == 0xBB && pb[2] == 0xBF)
+        {
             iSkip = 3;
+            if (pConverter)
+                fBom = true, eText8 = Text8Utf8;
+        }
         ullNext = iSkip;
         return FeedText(sBytesIn.data() + iSkip, cb - iSkip);
     }
@@ -262,6 +404,8 @@ struct RegTextReader::Impl
         const unsigned char* pb = reinterpret_cast<const unsigned char*>(pch);
         size_t i = 0;
         sDecoded.reserve(sDecoded.size() + cb / 2);
+        if (pConverter)
+            return DecodeUtf16AsUtf8(pb, cb);
         while (i + 1 < cb)
         {
             unsigned int uUnit = pb[i] | (pb[i + 1] << 8);
@@ -296,8 +440,84 @@ struct RegTextReader::Impl
         return true;
     }
 
+    // Text written elsewhere stays Unicode (as UTF-8) until each name and
+    // string goes through the converter.
+    bool DecodeUtf16AsUtf8(const unsigned char* pb, size_t cb)
+    {
+        const int iHigh = fBigEndian ? 0 : 1;
+        const int iLow = 1 - iHigh;
+        size_t i = 0;
+        while (i + 1 < cb)
+        {
+            unsigned int uUnit = pb[i + iLow] | (pb[i + iHigh] << 8);
+            if (uUnit < 0x80)
+            {
+                sDecoded.push_back(static_cast<char>(uUnit));
+                i += 2;
+                continue;
+            }
+            size_t cbChar = 2;
+            if (uUnit >= 0xD800 && uUnit <= 0xDBFF)
+            {
+                if (i + 3 >= cb)
+                    break;
+                unsigned int uLow = pb[i + 2 + iLow] | (pb[i + 2 + iHigh] << 8);
+                if (uLow >= 0xDC00 && uLow <= 0xDFFF)
+                {
+                    uUnit = 0x10000 + ((uUnit - 0xD800) << 10) + (uLow - 0xDC00);
+                    cbChar = 4;
+                }
+            }
+            AppendUtf8(uUnit, &sDecoded);
+            i += cbChar;
+        }
+        sCarry.assign(reinterpret_cast<const char*>(pb) + i, cb - i);
+        return true;
+    }
+
+    // Until the first line end tells whether lines end in LF (after any CRs)
+    // or in a CR alone, the text waits.
+    bool DecideLineEnds()
+    {
+        // Only text not searched before: a first line of any length costs
+        // its length once.
+        size_t iEnd = sPending.find_first_of("\r\n", iLineEndScan);
+        if (iEnd == std::string::npos)
+        {
+            iLineEndScan = sPending.size();
+            return false;
+        }
+        iLineEndScan = iEnd;
+        size_t iAfter = sPending.find_first_not_of('\r', iEnd);
+        if (iAfter == std::string::npos)
+            return false;
+        eLineEnds = sPending[iAfter] == '\n' ? LineEndsLf : LineEndsCr;
+        sLineEnds = eLineEnds == LineEndsCr ? "CR"
+                    : iAfter == iEnd        ? "LF"
+                    : iAfter == iEnd + 1    ? "CR LF"
+                                            : "CR CR LF";
+        return true;
+    }
+
     bool FeedText(const char* pch, size_t cb)
     {
+        if (eLineEnds == LineEndsUnknown)
+        {
+            sPending.append(pch, cb);
+            if (!DecideLineEnds())
+                return true;
+            std::string sHeld;
+            sHeld.swap(sPending);
+            return FeedText(sHeld.data(), sHeld.size());
+        }
+        if (eLineEnds == LineEndsCr)
+        {
+            sCrText.assign(pch, cb);
+            for (char& ch : sCrText)
+                if (ch == '\r')
+                    ch = '\n';
+            pch = sCrText.data();
+        }
         const char* pEnd = pch + cb;
         const char* p = pch;
         if (!sPending.empty())
@@ -340,6 +560,18 @@ struct RegTextReader::Impl
         if (eEncoding == EncodingUtf16 && !sCarry.empty())
             return Fail(LineOfDecodedEnd(),
                         "truncated UTF-16 file: it ends in the middle of a character");
+        if (eLineEnds == LineEndsUnknown)
+        {
+            // One line at most, or lines that end in CRs alone at the very end.
+            eLineEnds = LineEndsLf;
+            std::string sHeld;
+            sHeld.swap(sPending);
+            for (char& ch : sHeld)
+                if (ch == '\r')
+                    ch = '\n';
+            if (!FeedText(sHeld.data(), sHeld.size()))
+                return false;
+        }
         if (!sPending.empty())
         {
             std::string sLine;
@@ -363,6 +595,15 @@ struct RegTextReader::Impl
         std::string_view svLine(pch, cch);
         if (!svLine.empty() && svLine.back() == '\r')
             svLine.remove_suffix(1);
+        if (pConverter)
+        {
+            while (!svLine.empty() && svLine.back() == '\r')
+                svLine.remove_suffix(1);
+            // Saved by an editor in UTF-8 or by regedit in the ANSI code page:
+            // the first line that is not ASCII tells.
+            if (eEncoding == Encoding8Bit && eText8 == Text8Undecided && !IsAscii(svLine))
+                eText8 = LooksUtf8(svLine) ? Text8Utf8 : Text8Cp1252;
+        }
         if (fInHex)
             return HexContinuation(svLine);
         std::string_view svTrimmed = TrimLeft(svLine);
@@ -401,7 +642,7 @@ struct RegTextReader::Impl
         }
         if (svLine == kHeader5 && (fAllowed & RegTextVersion5))
         {
-            if (eEncoding != EncodingUtf16)
+            if (eEncoding != EncodingUtf16 && !pConverter)
                 return FailHere("a version 5.00 export must be UTF-16LE with its byte order mark, "
                                 "as regedit writes it");
             nFormat = RegTextVersion5;
@@ -450,9 +691,65 @@ struct RegTextReader::Impl
         vsvPath.erase(vsvPath.begin());
         if (fDelete && vsvPath.empty())
             return FailHere("a root key cannot be deleted");
+        if (pConverter && !ForeignKeyPath())
+            return false;
         pSink->Key(iRoot, vsvPath, fDelete);
         fHaveKey = true;
         fKeyDeleted = fDelete;
+        return true;
+    }
+
+    bool UnicodeText() const
+    {
+        return pConverter && (eEncoding == EncodingUtf16 || eText8 == Text8Utf8);
+    }
+
+    // A name or string of Unicode text in the machine's ANSI code page.
+    bool ToAnsi(std::string* ps, size_t nAtLine)
+    {
+        if (!UnicodeText() || IsAscii(*ps))
+            return true;
+        std::string sReason;
+        if (!pConverter->ToAnsi(*ps, nAtLine, &sConverted, &sReason))
+            return Fail(nAtLine, sReason);
+        ps->swap(sConverted);
+        return true;
+    }
+
+    // Windows' limits, and what a line of text cannot carry.
+    bool CheckName(std::string_view svName, bool fKey)
+    {
+        const size_t cchMax = fKey ? kMaxKeyNameLength : kMaxValueNameLength;
+        const char* pszWhat = fKey ? "key name" : "value name";
+        if (svName.size() > cchMax)
+            return FailHere(std::string(pszWhat) + " '" + Shown(svName) + "' is " +
+                            std::to_string(svName.size()) + " characters long; Windows allows " +
+                            std::to_string(cchMax));
+        if (HasLineBreakOrNul(svName))
+            return FailHere(std::string(pszWhat) + " '" + Shown(svName) +
+                            "' has a line break or NUL, which the machine file cannot carry");
+        return true;
+    }
+
+    bool ForeignKeyPath()
+    {
+        if (vsvPath.size() > kMaxKeyDepth)
+            return FailHere("key path " + std::to_string(vsvPath.size()) +
+                            " levels deep; Windows allows " + std::to_string(kMaxKeyDepth));
+        if (UnicodeText())
+            vsKeyParts.resize(vsvPath.size());
+        for (size_t i = 0; i < vsvPath.size(); ++i)
+        {
+            if (UnicodeText() && !IsAscii(vsvPath[i]))
+            {
+                vsKeyParts[i].assign(vsvPath[i]);
+                if (!ToAnsi(&vsKeyParts[i], nLine))
+                    return false;
+                vsvPath[i] = vsKeyParts[i];
+            }
+            if (!CheckName(vsvPath[i], true))
+                return false;
+        }
         return true;
     }
 
@@ -498,6 +795,8 @@ struct RegTextReader::Impl
         }
         else if (!Quoted(svLine, &iPos, &sValueName))
             return false;
+        if (pConverter && (!ToAnsi(&sValueName, nLine) || !CheckName(sValueName, false)))
+            return false;
         while (iPos < svLine.size() && IsBlank(svLine[iPos]))
             ++iPos;
         if (iPos >= svLine.size() || svLine[iPos] != '=')
@@ -518,6 +817,8 @@ struct RegTextReader::Impl
                 return false;
             if (!RestIsEmpty(svLine, iPos))
                 return FailHere("unexpected text after the string");
+            if (!ToAnsi(&sText, nLine))
+                return false;
             sText.push_back('\0');
             pSink->Value(sValueName, REG_SZ, sText);
             return true;
@@ -620,6 +921,17 @@ struct RegTextReader::Impl
     {
         if (sUtf16.size() % 2 != 0)
             return Fail(nValueLine, "UTF-16 string data with an odd number of bytes");
+        if (pConverter)
+        {
+            Utf8FromUtf16(sUtf16, psOut);
+            std::string sReason;
+            if (IsAscii(*psOut))
+                return true;
+            if (!pConverter->ToAnsi(*psOut, nValueLine, &sConverted, &sReason))
+                return Fail(nValueLine, sReason);
+            psOut->swap(sConverted);
+            return true;
+        }
         unsigned int uBad = 0;
         if (!AnsiFromUtf16(sUtf16, psOut, &uBad))
             return Fail(nValueLine, "character " + CodePointText(uBad) +
@@ -638,6 +950,31 @@ RegTextReader::RegTextReader(const std::string& sName, int fAllowedFormats, RegT
 }
 
 RegTextReader::~RegTextReader() = default;
+
+void RegTextReader::ReadForeign(RegTextConverter* pConverter)
+{
+    m_pImpl->pConverter = pConverter;
+    m_pImpl->eText8 = Impl::Text8Undecided;
+    m_pImpl->eLineEnds = Impl::LineEndsUnknown;
+}
+
+std::string RegTextReader::EncodingName() const
+{
+    const Impl& impl = *m_pImpl;
+    std::string sName;
+    if (impl.eEncoding == Impl::EncodingUtf16)
+        sName = std::string(impl.fBigEndian ? "UTF-16BE" : "UTF-16LE") +
+                (impl.fBom ? "" : " without byte order mark");
+    else if (impl.eText8 == Impl::Text8Utf8)
+        sName = impl.fBom ? "UTF-8 with byte order mark" : "UTF-8";
+    else if (impl.eText8 == Impl::Text8Cp1252)
+        sName = "Windows-1252";
+    else
+        sName = "ASCII";
+    if (!impl.sLineEnds.empty())
+        sName += ", " + impl.sLineEnds + " line ends";
+    return sName;
+}
 
 bool RegTextReader::Feed(const char* pch, size_t cb)
 {

@@ -148,30 +148,41 @@ std::vector<std::string> MachinePorts()
     return vsPorts;
 }
 
-// Where the spooler keeps its printers. An export made from the hives of a
-// machine that is not running has no CurrentControlSet, only the numbered
-// control sets; SYSTEM\Select "Current" tells which one is in use, as the
-// system does at boot.
-std::shared_ptr<RegKey> PrintersKey()
+} // namespace
+
+namespace winsim
 {
-    std::shared_ptr<RegKey> pPrinters = winsim::detail::FindKeyByPath(kPrintersKey);
-    if (pPrinters)
-        return pPrinters;
-    std::shared_ptr<RegKey> pSelect =
-        winsim::detail::FindKeyByPath("HKEY_LOCAL_MACHINE\\System\\Select");
-    if (!pSelect || winsim::detail::FindKeyByPath("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet"))
-        return nullptr;
-    DWORD dwCurrent = DwordValue(*pSelect, "Current");
-    if (dwCurrent == 0 || dwCurrent > 999)
-        return nullptr;
-    char szKey[96];
-    snprintf(szKey, sizeof szKey,
-             "HKEY_LOCAL_MACHINE\\System\\ControlSet%03u\\Control\\Print\\Printers",
-             static_cast<unsigned>(dwCurrent));
-    return winsim::detail::FindKeyByPath(szKey);
+namespace detail
+{
+
+// An export made from the hives of a machine that is not running has no
+// CurrentControlSet, only the numbered control sets; SYSTEM\Select "Current"
+// tells which one is in use, as the system does at boot.
+std::shared_ptr<RegKey> FindPrintersKey(const Registry& registry, std::string* psPath)
+{
+    std::string sPath = kPrintersKey;
+    std::shared_ptr<RegKey> pPrinters = FindKeyByPath(registry, sPath);
+    std::shared_ptr<RegKey> pSelect = FindKeyByPath(registry, "HKEY_LOCAL_MACHINE\\System\\Select");
+    if (!pPrinters && pSelect &&
+        !FindKeyByPath(registry, "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet"))
+    {
+        DWORD dwCurrent = DwordValue(*pSelect, "Current");
+        if (dwCurrent == 0 || dwCurrent > 999)
+            return nullptr;
+        char szKey[96];
+        snprintf(szKey, sizeof szKey,
+                 "HKEY_LOCAL_MACHINE\\System\\ControlSet%03u\\Control\\Print\\Printers",
+                 static_cast<unsigned>(dwCurrent));
+        sPath = szKey;
+        pPrinters = FindKeyByPath(registry, sPath);
+    }
+    if (pPrinters && psPath)
+        *psPath = sPath;
+    return pPrinters;
 }
 
-} // namespace
+} // namespace detail
+} // namespace winsim
 
 BOOL EnumPortsA(LPSTR pName, DWORD Level, LPBYTE pPort, DWORD cbBuf, LPDWORD pcbNeeded,
                 LPDWORD pcReturned)
@@ -236,7 +247,8 @@ BOOL EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterEnum, DW
 
     // Only local printers exist on this machine.
     std::vector<std::shared_ptr<RegKey>> vpPrinters;
-    std::shared_ptr<RegKey> pPrinters = PrintersKey();
+    std::shared_ptr<RegKey> pPrinters =
+        winsim::detail::FindPrintersKey(winsim::detail::CurrentMachine().registry);
     if (pPrinters && (Flags & PRINTER_ENUM_LOCAL))
         for (const auto& pPrinter : pPrinters->vpSubkeys)
             vpPrinters.push_back(pPrinter);

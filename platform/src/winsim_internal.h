@@ -138,6 +138,11 @@ void CountSubtree(const RegKey& key, size_t* pnKeys, size_t* pnValues);
 unsigned long long VersionEpoch();
 void BumpVersionEpoch();
 
+// Where the spooler keeps the machine's printers: ...\Control\Print\Printers
+// of CurrentControlSet, or of the control set SYSTEM\Select "Current" names;
+// null when there is none. *psPath (if given) is the key's path.
+std::shared_ptr<RegKey> FindPrintersKey(const Registry& registry, std::string* psPath = nullptr);
+
 // Finds a key by its full path ("HKEY_LOCAL_MACHINE\\Software\\..."); null if absent.
 std::shared_ptr<RegKey> FindKeyByPath(const std::string& sFullPath);
 std::shared_ptr<RegKey> FindKeyByPath(const Registry& registry, const std::string& sFullPath);
@@ -188,6 +193,24 @@ enum RegTextFormat
     RegTextVersion5 = 2, // "Windows Registry Editor Version 5.00", UTF-16LE
 };
 
+// Text written elsewhere (the preview's inputs) may hold characters the
+// machine's ANSI code page lacks: the reader hands each such name or string,
+// as UTF-8, to a converter that decides what the program would see.
+class RegTextConverter
+{
+public:
+    virtual ~RegTextConverter() = default;
+    // svUtf8: one key name, value name or string value (an unpaired UTF-16
+    // surrogate in its three-byte form). False with *psReason refuses it.
+    virtual bool ToAnsi(std::string_view svUtf8, size_t nLine, std::string* psOut,
+                        std::string* psReason) = 0;
+};
+
+// Windows' own limits on what a registry holds.
+inline constexpr size_t kMaxKeyDepth = 512;
+inline constexpr size_t kMaxKeyNameLength = 255;
+inline constexpr size_t kMaxValueNameLength = 16383;
+
 // Reads registry text handed over in pieces of any size. The first failure
 // stops it: *psError is "<name>:<line>: <reason>".
 class RegTextReader
@@ -195,6 +218,16 @@ class RegTextReader
 public:
     RegTextReader(const std::string& sName, int fAllowedFormats, RegTextSink* pSink);
     ~RegTextReader();
+    // Reads text as a real machine's regedit or an editor may have saved it,
+    // before the first Feed: UTF-16 of either byte order with or without its
+    // byte order mark, UTF-8 with or without one (told from Windows-1252 by
+    // its first line that is not ASCII), CR, LF or CR LF line ends; Unicode
+    // text goes through the converter; names beyond Windows' limits or with a
+    // line break or NUL in them are refused.
+    void ReadForeign(RegTextConverter* pConverter);
+    // How the text was encoded, once the header is read ("UTF-16LE", "UTF-8
+    // with byte order mark", "Windows-1252" ...), and its line ends.
+    std::string EncodingName() const;
     bool Feed(const char* pch, size_t cb);
     bool Finish();
     const std::string& Error() const;
@@ -312,8 +345,15 @@ bool IsNtPlatform();
 // or 2 with a one-line message for stderr in *psMessage.
 int PrepareHostMachine(const char* pszMachine, std::string* psMessage);
 
-// The machine's system directory, as GetSystemDirectoryA reports it.
-const char* SystemDirectory();
+// The machine's Windows and system directories, as GetWindowsDirectoryA and
+// GetSystemDirectoryA report them: C:\WINDOWS and C:\WINDOWS\SYSTEM32, what
+// Wine reports for every version, unless the machine's registry names others
+// under HKEY_LOCAL_MACHINE\Software\Winsim ("WindowsDirectory",
+// "SystemDirectory"). Only the preview sets them, to show a real machine's own
+// folders; Wine has no such setting, so scenarios never use it.
+extern const char kFoldersKey[];
+std::string WindowsDirectory();
+std::string SystemDirectory();
 
 // ---------------------------------------------------------------------------
 // Fault table: counts the call, runs a hook due now, and tells whether the call

@@ -1,8 +1,10 @@
 """The preview command on a sample 9x export and a sample XP export (HKLM and
-HKCU in separate version 5.00 files), and its refusals of bad input.
+HKCU in separate version 5.00 files), and its refusals of bad input; the
+readers on every text form, the current user of a 9x machine, and the real
+registries of ../shared/real-registries where that folder is there.
 
     test_preview.py PREVIEW-PROGRAM CASE [REG2HIVE]
-                                   CASE: win98, winxp, options, bad_input, hive
+               CASE: win98, winxp, options, bad_input, hive, text_forms, user, real
 """
 
 import hashlib
@@ -12,9 +14,11 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+REAL = os.path.normpath(os.path.join(HERE, "..", "..", "..", "shared", "real-registries"))
 PREVIEW = None
 REG2HIVE = None
 LOG_TIME = re.compile(r"^\*\*\*\* .* - Logging Enabled \*\*\*\*$", re.M)
@@ -26,8 +30,8 @@ def digest(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
-def run(*args, tmpdir=None):
-    env = dict(os.environ)
+def run(*args, tmpdir=None, locale="C"):
+    env = dict(os.environ, LC_ALL=locale)
     if tmpdir:
         env["TMPDIR"] = tmpdir
     return subprocess.run([PREVIEW, *args], cwd=HERE, env=env, capture_output=True, text=True,
@@ -88,6 +92,81 @@ class PreviewOnSamples(unittest.TestCase):
         self.assertTrue(done.stdout.rstrip().endswith("(none)"), done.stdout)
 
 
+ME_CLEAN = (b"REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\r\n"
+            b"\"VersionNumber\"=\"4.90.3000\"\r\n")
+FAX_PRINTER = (b"\r\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Printers\\"
+               b"Fax B\xfcro]\r\n\"Name\"=\"Fax B\xfcro\"\r\n\"Printer Driver\"=\"Mod\xe8l 12\"\r\n\"Port\"=\"LPT1:\"\r\n")
+INSTALL = "-printerdriver=Model 12 -product=X -port=LPT1:"
+
+
+class Assumptions(unittest.TestCase):
+    """What the run assumes and changes, on small machines written here."""
+
+    def preview(self, machine, *args, locale="C"):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "machine.reg")
+            with open(path, "wb") as f:
+                f.write(machine)
+            result = os.path.join(tmp, "after.reg")
+            done = run(*args[:-1], "--machine", path, "--write-result", result, "--", args[-1],
+                       tmpdir=tmp, locale=locale)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            with open(result, "rb") as f:
+                return done.stdout, f.read()
+
+    def test_every_key_the_run_makes_is_listed_and_counted(self):
+        for text, keys in (("-uninstall=Model 12", ["QVZ\\Vesk\\Model 12"]),
+                           (INSTALL, ["QVZ\\Vesk\\Model 12", "QVKR Printing System Config\\Model 12"])):
+            shown, after = self.preview(ME_CLEAN, text)
+            made = re.findall(r"^\[(HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenmoor.*)\]\n; a new key$", shown, re.M)
+            self.assertEqual(len(made), len(set(made)), shown)
+            for key in made:  # each parent is listed before its subkeys
+                parent = key.rsplit("\\", 1)[0]
+                self.assertTrue(parent.endswith("SOFTWARE") or made.index(parent) < made.index(key))
+            for key in keys:
+                self.assertIn("HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenmoor\\" + key, made)
+            self.assertIn("; keys: 0 removed (0 with their subkeys), %d created\n" % len(made), shown)
+            self.assertEqual(len(made), after.count(b"\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenmoor"))
+        self.assertEqual(6, len(made))
+
+    def test_os_decides_and_the_folders_are_the_machines(self):
+        nt351 = ("\ufeffWindows Registry Editor Version 5.00\r\n\r\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
+                 "\"CurrentVersion\"=\"3.51\"\r\n\"SystemRoot\"=\"D:\\\\NT351\"\r\n" +
+                 FAX_PRINTER.decode("latin-1")).encode("utf-16-le")
+        me = ME_CLEAN + FAX_PRINTER
+        typed = "-uninstall=Mod\xe8l 12".encode("latin-1")  # from a Windows-1252 terminal
+        for machine, os_name, lines in (
+                (me, "win98", ["Windows version: win98 (named with --os; the export says winme)",
+                               "Windows folder: C:\\WINDOWS (assumed",
+                               "System folder: C:\\WINDOWS\\SYSTEM (",
+                               "Morix Pathname = C:\\WINDOWS\\SYSTEM\\qvzmrx14.exe"]),
+                (me, "nt40", ["Windows folder: C:\\WINNT (assumed",
+                              "Morix Pathname = C:\\WINNT\\system32\\qvzmrx14.exe"]),
+                (nt351, "winxp", [
+                    "Windows version: winxp (named with --os; the export says none of the six)",
+                    "  %s: HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion "
+                    "\"CurrentVersion\" = \"3.51\"",
+                    "Windows folder: D:\\NT351 (HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\"
+                    "Windows NT\\CurrentVersion \"SystemRoot\")",
+                    "Morix Pathname = D:\\NT351\\system32\\qvzmrx14.exe"])):
+            shown, _ = self.preview(machine, "--os", os_name, typed)
+            where = shown.split("Machine file: ")[1].split(" (")[0]
+            for line in lines:
+                self.assertIn(line.replace("%s", where), shown)
+            # The component library is found in that system folder.
+            self.assertIn('VendorUninstall("Fax B\xfcro")', shown)
+
+    def test_machine_text_is_shown_in_the_terminals_character_set(self):
+        shown, _ = self.preview(ME_CLEAN + FAX_PRINTER, "-uninstall=Mod\xe8l 12", locale="C.UTF-8")
+        shown = shown.encode("latin-1")
+        self.assertNotIn(b"\xfc", shown.replace("ü".encode(), b""))
+        for needle in ('"Fax Büro": driver "Modèl 12", port "LPT1:"', "Driver Name = Modèl 12",
+                       'VendorUninstall("Fax Büro")', "Printers: 1 in HKEY_LOCAL_MACHINE\\System\\"
+                       "CurrentControlSet\\control\\Print\\Printers\n"):
+            self.assertIn(needle.encode(), shown)
+
+
 class BadInput(unittest.TestCase):
     def refused(self, files, message, *extra):
         with tempfile.TemporaryDirectory() as tmp:
@@ -116,20 +195,39 @@ class BadInput(unittest.TestCase):
         self.refused([("bad.reg", b"REGEDIT4\r\n[HKLM\\A]\r\n\"V\"=dword:xyz\r\n")],
                      "TMP/bad.reg:3: dword: needs 1 to 8 hexadecimal digits")
         self.refused([("head.reg", b"REGEDIT5\r\n")], "TMP/head.reg:1: unknown header")
+        # UTF-16BE is read like any other encoding, so this one says nothing.
         self.refused([("be.reg", "\ufeffWindows Registry Editor Version 5.00\r\n".encode("utf-16-be"))],
-                     "TMP/be.reg:1: unknown encoding")
+                     "cannot tell the Windows version")
         self.refused([("cut.reg", nt.encode("utf-16-le")[:-1])],
                      "TMP/cut.reg:4: truncated UTF-16 file")
-        self.refused([("han.reg", (nt + "\"Owner\"=\"\u4e2d\"\r\n").encode("utf-16-le"))],
-                     "TMP/han.reg:5: character U+4E2D has no form in the machine's ANSI code page")
-        self.refused([("xp.reg", nt.encode("utf-16-le")), ("98.reg", r98)],
+        self.refused([("long.reg", (nt + "\"%s\"=\"\u4e2d\"\r\n" % ("n" * 16384)).encode("utf-16-le"))],
+                     "TMP/long.reg:5: value name 'nnnn")
+        wine98 = b"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Wine]\r\n\"Version\"=\"win98\"\r\n"
+        self.refused([("xp.reg", nt.encode("utf-16-le")), ("98.reg", wine98)],
                      "conflicting Windows versions: TMP/xp.reg says winxp")
+        self.refused([("xp.reg", nt.encode("utf-16-le")), ("98.reg", r98)],
+                     "TMP/98.reg: HKEY_LOCAL_MACHINE\\SOFTWARE: TMP/xp.reg gives "
+                     "HKEY_LOCAL_MACHINE\\SOFTWARE already")
         self.refused([("none.reg", b"REGEDIT4\r\n[HKLM\\A]\r\n")],
                      "cannot tell the Windows version")
         self.refused([("nt351.reg", nt.replace("5.1", "3.51").encode("utf-16-le"))],
                      "Windows NT version 3.51 is none the program runs on")
         self.refused([("ok.reg", r98)], "--write-result TMP/ok.reg is an input file",
                      "--write-result", "TMP/ok.reg")
+        # Beyond what Windows holds: 512 levels, key names of 255 characters.
+        self.refused([("deep.reg", b"REGEDIT4\r\n[HKEY_LOCAL_MACHINE" + b"\\k" * 513 + b"]\r\n")],
+                     "TMP/deep.reg:2: key path 513 levels deep; Windows allows 512")
+        self.refused([("kname.reg", b"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\" + b"k" * 256 + b"]\r\n")],
+                     "TMP/kname.reg:3: key name 'kkk")
+        # Within those limits, but each key line of the machine file would
+        # repeat a path of 130 KB: 33 MB from one line.
+        self.refused([("wide.reg", b"REGEDIT4\r\n[HKEY_LOCAL_MACHINE" + (b"\\" + b"n" * 255) * 512 + b"]\r\n")],
+                     "keys so deep and long that the temporary machine file would take 32 MB")
+        # UTF-8 by its first line beyond ASCII, then a line that is not.
+        self.refused([("mixed.reg", "REGEDIT4\r\n[HKEY_CURRENT_USER\\B\u00fcro]\r\n"
+                                    "[HKEY_CURRENT_USER\\B\u00fcro]\r\n".encode("utf-8")[:-8] +
+                       b"\xfcro]\r\n")],
+                     "TMP/mixed.reg:3: text that is not UTF-8")
 
 
 def empty_hive():
@@ -194,10 +292,188 @@ class PreviewOnHives(unittest.TestCase):
                           "holds", done.stderr)
 
 
+# A printer whose name has characters Windows-1252 lacks: a best fit
+# (U+0100), one without any (U+00A0 is kept, U+4E2D is not) and a pair.
+PRINTER = "Fax B\u00fcro \u0100\u4e2d\U0001F600"
+SEEN = "Fax B\u00fcro A???"
+MACHINE = ("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n"
+           "\"CurrentVersion\"=\"5.1\"\n\n"
+           "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\%s]\n"
+           "\"Name\"=\"%s\"\n\"Printer Driver\"=\"Model 12\"\n\"Port\"=\"USB001\"\n")
+
+
+class TextForms(unittest.TestCase):
+    def preview(self, name, data, tmp):
+        path = os.path.join(tmp, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        result = path + ".after"
+        done = run("--machine", path, "--write-result", result, "--", "-uninstall=Model 12",
+                   tmpdir=tmp)
+        self.assertEqual(done.returncode, 0, name + ": " + done.stderr)
+        with open(result, "rb") as f:
+            return done.stdout, f.read()
+
+    def test_every_form_of_one_export_gives_the_same_machine(self):
+        v5 = "Windows Registry Editor Version 5.00\n\n" + MACHINE % (PRINTER, PRINTER)
+        r4 = "REGEDIT4\n\n" + MACHINE % (PRINTER, PRINTER)
+        crlf = lambda text, end="\r\n": text.replace("\n", end)
+        forms = {
+            "v5.reg": ("UTF-16LE, CR LF", b"\xff\xfe" + crlf(v5).encode("utf-16-le")),
+            "nobom.reg": ("UTF-16LE without byte order mark", crlf(v5).encode("utf-16-le")),
+            "be.reg": ("UTF-16BE, CR LF", b"\xfe\xff" + crlf(v5).encode("utf-16-be")),
+            "crcrlf.reg": ("CR CR LF", b"\xff\xfe" + crlf(v5, "\r\r\n").encode("utf-16-le")),
+            "cr.reg": ("CR line ends", b"\xff\xfe" + crlf(v5, "\r").encode("utf-16-le")),
+            "v5utf8.reg": ("5.00, UTF-8, LF", v5.encode("utf-8")),
+            "utf8.reg": ("REGEDIT4, UTF-8, CR LF", crlf(r4).encode("utf-8")),
+            "utf8bom.reg": ("UTF-8 with byte order mark", b"\xef\xbb\xbf" + crlf(r4).encode("utf-8")),
+        }
+        with tempfile.TemporaryDirectory() as tmp:
+            ansi = (crlf(r4).replace(PRINTER, SEEN)).encode("cp1252")
+            shown, machine = self.preview("ansi.reg", ansi, tmp)
+            self.assertIn("(REGEDIT4, Windows-1252, CR LF line ends)", shown)
+            self.assertIn('VendorUninstall("%s")' % SEEN, shown)
+            self.assertNotIn("converted", shown)
+            for name, (form, data) in forms.items():
+                shown, after = self.preview(name, data, tmp)
+                self.assertIn(form, shown)
+                self.assertEqual(machine, after, name)
+                # Converted as the program sees it, and said so, with the line.
+                self.assertIn('VendorUninstall("%s")' % SEEN, shown, name)
+                self.assertIn("2 names and strings converted to Windows-1252", shown, name)
+                self.assertIn("line 6 [HKEY_LOCAL_MACHINE\\SYSTEM", shown, name)
+                # The printer is on the run's path: named below its changes.
+                self.assertRegex(shown, r'; the program sees \[HKEY_LOCAL_MACHINE\\SYSTEM\\.*'
+                                        r'\\Printers\\Fax B.*\] "Name" as "Fax B.*ro A\?\?\?"')
+
+
+class CurrentUserOfA9xMachine(unittest.TestCase):
+    USERS = ("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\r\n"
+             "\"VersionNumber\"=\"4.90.3000\"\r\n\r\n" +
+             "".join("[HKEY_USERS\\%s\\Software\\Brenmoor\\QVKR Printing System Config\\Model 12]\r\n"
+                     "\"Flags\"=dword:00000001\r\n\r\n" % user for user in (".DEFAULT", "alice")))
+
+    def preview(self, *extra, files=None):
+        with tempfile.TemporaryDirectory() as tmp:
+            paths = []
+            for name, text in files or [("me.reg", self.USERS)]:
+                paths.append(os.path.join(tmp, name))
+                with open(paths[-1], "w", newline="") as f:
+                    f.write(text)
+            result = os.path.join(tmp, "after.reg")
+            done = run(*[a for p in paths for a in ("--machine", p)], *extra, "--write-result",
+                       result, "--", "-uninstall=Model 12", tmpdir=tmp)
+            after = open(result).read() if os.path.exists(result) else None
+            return done, after
+
+    def test_hkey_users_default_or_the_named_user_is_the_current_user(self):
+        key = "[HKEY_USERS\\%s\\Software\\Brenmoor\\QVKR Printing System Config\\Model 12]"
+        for extra, user, other in (([], ".DEFAULT", "alice"), (["--user", "alice"], "alice", ".DEFAULT")):
+            done, after = self.preview(*extra)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("Current user: HKEY_CURRENT_USER is HKEY_USERS\\" + user, done.stdout)
+            self.assertIn("[-HKEY_CURRENT_USER\\Software\\Brenmoor\\QVKR Printing System Config]",
+                          done.stdout)
+            # The result keeps the user where the machine keeps it.
+            self.assertNotIn(key % user, after)
+            self.assertIn(key % other, after)
+            self.assertNotIn("[HKEY_CURRENT_USER", after)
+
+        done, _ = self.preview("--user", "bob")
+        self.assertNotEqual(done.returncode, 0)
+        self.assertIn("--user bob: HKEY_USERS has no such subkey (it has .DEFAULT, alice)", done.stderr)
+        nt = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine]\r\n\"Version\"=\"winxp\"\r\n"
+        done, _ = self.preview("--user", "alice", files=[("me.reg", self.USERS), ("nt.reg", nt)])
+        self.assertIn("gives HKEY_CURRENT_USER itself", done.stderr)
+        done, _ = self.preview(files=[("me.reg", self.USERS.replace("HKEY_USERS\\", "HKEY_USERS\\x"))])
+        self.assertIn("Current user: none", done.stdout)
+
+
+def real(*parts):
+    path = os.path.join(REAL, *parts)
+    if not os.path.exists(path):
+        raise unittest.SkipTest("%s is not there" % path)
+    return path
+
+
+def placed(path, name, tmp):
+    """The sample under the name Windows gives it, decompressed."""
+    folder = tempfile.mkdtemp(dir=tmp)
+    target = os.path.join(folder, name)
+    with open(target, "wb") as f:
+        if path.endswith(".xz"):
+            subprocess.run(["xz", "-dc", path], stdout=f, check=True)
+        else:
+            with open(path, "rb") as source:
+                f.write(source.read())
+    return target
+
+
+class RealRegistries(unittest.TestCase):
+    def test_damaged_and_odd_input_is_refused_with_its_reason(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            for sample, name, message in (
+                    (("derived", "hives", "loop", "NTUSER.DAT.xz"), "NTUSER.DAT",
+                     "[HKEY_CURRENT_USER\\AppEvents\\$$$PROTO.HIV]: damaged hive: its subkey list leads "
+                     "back to a key above it"),
+                    (("derived", "hives", "valnl", "SOFTWARE"), "SOFTWARE",
+                     "value name 'line1\\nline2' has a line break"),
+                    (("derived", "text", "deep100000.reg"), "deep.reg",
+                     "deep.reg:3: key path 100001 levels deep"),
+                    (("regipy", "corrupted_system_hive.xz"), "SYSTEM",
+                     "trailing garbage at end of file"),
+                    (("yarp", "TruncatedHive"), "NTUSER.DAT",
+                     "its subkeys cannot be read (damaged hive): ri-offset is not a valid block")):
+                path = placed(real(*sample), name, tmp)
+                started = time.monotonic()
+                done = run("--os", "winxp", "--machine", path, "--", "-uninstall=Model 12",
+                           tmpdir=tmp)
+                self.assertLess(time.monotonic() - started, 5, name)
+                self.assertEqual(done.returncode, 1, done.stderr)
+                self.assertEqual(done.stdout, "")
+                self.assertIn(path + ":", done.stderr)
+                self.assertIn(message, done.stderr)
+
+    def test_real_hives_load_with_what_they_hold(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            system = placed(real("regipy", "SYSTEM.xz"), "SYSTEM", tmp)
+            sam = placed(real("dfwinreg", "SAM"), "SAM", tmp)
+            dirty = placed(real("yarp", "NewDirtyHive1", "NewDirtyHive"), "NTUSER.DAT", tmp)
+            result = os.path.join(tmp, "after.reg")
+            done = run("--os", "winxp", "--machine", system, "--machine", sam, "--machine", dirty,
+                       "--write-result", result, "--", "-uninstall=Model 12", tmpdir=tmp)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            # The Japanese era names, as the program sees them.
+            self.assertRegex(done.stdout, system + r": \d+ names and strings converted")
+            self.assertIn(dirty + ": a dirty hive", done.stdout)
+            with open(result, "rb") as f:
+                after = f.read()
+            # Value types beyond libhivex's list stay the numbers they are.
+            self.assertRegex(after, rb"=hex\([0-9a-f]{3,8}\):")
+
+    def test_9x_registry_files_preview_as_their_export(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            files = [placed(real("dfwinreg", n), n, tmp) for n in ("SYSTEM.DAT", "USER.DAT")]
+            export = [real("dfwinreg-winme", n) for n in ("system.reg", "user.reg")]
+            shown = []
+            for paths in (files, export):
+                done = run(*[a for p in paths for a in ("--machine", p)], "--",
+                           "-uninstall=Model 12", tmpdir=tmp)
+                if "libcreg" in done.stderr:
+                    self.skipTest(done.stderr)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertIn("Windows version: winme", done.stdout)
+                self.assertIn("Current user: HKEY_CURRENT_USER is HKEY_USERS\\.DEFAULT", done.stdout)
+                shown.append(normalise(done.stdout).split("\n======== The log", 1)[1])
+            self.assertEqual(shown[0], shown[1])
+
+
 if __name__ == "__main__":
     PREVIEW = sys.argv[1]
     REG2HIVE = sys.argv[3] if len(sys.argv) > 3 else None
     cases = {"hive": "PreviewOnHives","win98": "PreviewOnSamples.test_win98", "winxp": "PreviewOnSamples.test_winxp",
-             "options": "PreviewOnSamples.test_assumptions_are_shown", "bad_input": "BadInput"}
+             "options": "PreviewOnSamples.test_assumptions_are_shown", "bad_input": "BadInput",
+             "assumptions": "Assumptions", "text_forms": "TextForms",
+             "user": "CurrentUserOfA9xMachine", "real": "RealRegistries"}
     suite = unittest.defaultTestLoader.loadTestsFromName(cases[sys.argv[2]], sys.modules[__name__])
     sys.exit(0 if unittest.TextTestRunner(verbosity=2).run(suite).wasSuccessful() else 1)

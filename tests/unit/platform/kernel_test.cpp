@@ -317,6 +317,32 @@ TEST_F(KernelTest, WindowsFoldersReportLengthOrNeededSize)
     EXPECT_EQ(11u, GetWindowsDirectoryA(nullptr, 0));
 }
 
+// The preview's setting for a real machine's own folders: the system folder
+// is where the loader looks first; a setting that is no whole drive path is
+// not taken.
+TEST_F(KernelTest, MachineFoldersFollowTheSetting)
+{
+    Import("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Winsim]\n"
+           "\"WindowsDirectory\"=\"D:\\\\WINNT\\\\\"\n"
+           "\"SystemDirectory\"=\"D:\\\\WINNT\\\\system32\"\n");
+    char szBuffer[MAX_PATH];
+    EXPECT_EQ(8u, GetWindowsDirectoryA(szBuffer, sizeof szBuffer));
+    EXPECT_STREQ("D:\\WINNT", szBuffer);
+    EXPECT_EQ(17u, GetSystemDirectoryA(szBuffer, sizeof szBuffer));
+    EXPECT_STREQ("D:\\WINNT\\system32", szBuffer);
+    std::string sSystem = winsim::DriveRoot('D') + "/WINNT/system32";
+    std::filesystem::create_directories(sSystem);
+    std::filesystem::copy_file(WINSIM_TEST_MODULE, sSystem + "/testmod.dll");
+    HMODULE hModule = LoadLibraryA("testmod");
+    EXPECT_NE(nullptr, hModule);
+    EXPECT_TRUE(FreeLibrary(hModule));
+
+    Import("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Winsim]\n"
+           "\"WindowsDirectory\"=\"WINNT\"\n\"SystemDirectory\"=dword:00000001\n");
+    EXPECT_EQ(10u, GetWindowsDirectoryA(szBuffer, sizeof szBuffer));
+    EXPECT_EQ(19u, GetSystemDirectoryA(szBuffer, sizeof szBuffer));
+}
+
 TEST_F(KernelTest, CreateDirectoryMakesOneLevel)
 {
     std::string sRoot = winsim::DriveRoot('C');

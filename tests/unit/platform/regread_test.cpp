@@ -3,6 +3,8 @@
 // export, and every kind of bad input.
 #include "platform_test_util.h"
 
+#include <cstring>
+
 #include "../../../platform/src/winsim_internal.h"
 
 namespace
@@ -119,6 +121,101 @@ TEST(RegReadTest, BothFormatsReadEveryConstructToTheSameRegistryInPiecesOfAnySiz
               "(Windows-1252)",
               Read(sPair, 1, &fOk));
     EXPECT_FALSE(fOk);
+}
+
+// Windows-1252 where it has the character, '?' elsewhere: enough to see each
+// name and string pass through the converter once.
+class AnsiOrQuestionMark : public RegTextConverter
+{
+public:
+    bool ToAnsi(std::string_view svUtf8, size_t, std::string* psOut, std::string*) override
+    {
+        psOut->clear();
+        ++nCalls;
+        for (size_t i = 0; i < svUtf8.size();)
+        {
+            unsigned char b = static_cast<unsigned char>(svUtf8[i]);
+            size_t cb = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+            unsigned int uChar = cb == 1 ? b : b & (0xFF >> (cb + 1));
+            for (size_t k = 1; k < cb; ++k)
+                uChar = (uChar << 6) | (static_cast<unsigned char>(svUtf8[i + k]) & 0x3F);
+            char ch = '?';
+            psOut->push_back(AnsiFromUnicode(uChar, &ch) ? ch : '?');
+            i += cb;
+        }
+        return true;
+    }
+    int nCalls = 0;
+};
+
+std::string ReadForeign(const std::string& sBytes, size_t cbPiece, std::string* psEncoding)
+{
+    Registry registry;
+    RegTreeSink sink(registry);
+    AnsiOrQuestionMark converter;
+    RegTextReader reader("x.reg", RegTextRegedit4 | RegTextVersion5, &sink);
+    reader.ReadForeign(&converter);
+    bool fOk = true;
+    for (size_t i = 0; fOk && i < sBytes.size(); i += cbPiece)
+        fOk = reader.Feed(sBytes.data() + i, std::min(cbPiece, sBytes.size() - i));
+    fOk = fOk && reader.Finish();
+    *psEncoding = reader.EncodingName();
+    return fOk ? FormatRegText(registry) : reader.Error();
+}
+
+TEST(RegReadTest, TextWrittenElsewhereReadsAlikeInEveryEncodingAndLineEnd)
+{
+    const std::string sExpected = Read(kRegedit4);
+    std::u16string sText = kVersion5;
+    std::string sUtf8;
+    for (char16_t ch : sText)
+        sUtf8 += ch == u'\u00e9'   ? "\xC3\xA9"
+                 : ch == u'\u20ac' ? "\xE2\x82\xAC"
+                                   : std::string(1, char(ch));
+    auto utf16 = [&](bool fBigEndian, bool fBom, const char* pszEnd)
+    {
+        std::string sOut = fBom ? (fBigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+        std::u16string sLines;
+        for (char16_t ch : sText)
+            sLines += ch == u'\n' ? std::u16string(pszEnd, pszEnd + strlen(pszEnd))
+                                  : std::u16string(1, ch);
+        for (char16_t ch : sLines)
+        {
+            char achUnit[2] = {static_cast<char>(ch & 0xFF), static_cast<char>(ch >> 8)};
+            sOut += fBigEndian ? std::string{achUnit[1], achUnit[0]}
+                               : std::string{achUnit[0], achUnit[1]};
+        }
+        return sOut;
+    };
+    const struct
+    {
+        std::string sBytes;
+        const char* pszEncoding;
+    } aForms[] = {
+        {utf16(false, true, "\r\n"), "UTF-16LE, CR LF line ends"},
+        {utf16(false, false, "\r\n"), "UTF-16LE without byte order mark, CR LF line ends"},
+        {utf16(true, true, "\r\r\n"), "UTF-16BE, CR CR LF line ends"},
+        {utf16(true, false, "\r"), "UTF-16BE without byte order mark, CR line ends"},
+        {sUtf8, "UTF-8, LF line ends"},
+        {"\xEF\xBB\xBF" + sUtf8, "UTF-8 with byte order mark, LF line ends"},
+    };
+    for (const auto& form : aForms)
+    {
+        // Pieces of 1 and 3 bytes split units, pairs, CR runs and lines.
+        for (size_t cbPiece : {size_t(1), size_t(3), size_t(4096)})
+        {
+            std::string sEncoding;
+            EXPECT_EQ(sExpected, ReadForeign(form.sBytes, cbPiece, &sEncoding))
+                << form.pszEncoding << ", pieces of " << cbPiece;
+            EXPECT_EQ(form.pszEncoding, sEncoding);
+        }
+    }
+    // A character Windows-1252 lacks comes out as the converter says, once.
+    std::string sEncoding;
+    std::string sRead = ReadForeign(
+        "REGEDIT4\n[HKEY_CURRENT_USER\\A\xE4\xB8\xAD]\n\"\xF0\x9F\x98\x80\"=\"\xC3\xBC\"\n", 2,
+        &sEncoding);
+    EXPECT_NE(std::string::npos, sRead.find("[HKEY_CURRENT_USER\\A?]\n\"?\"=\"\xFC\"\n")) << sRead;
 }
 
 TEST(RegReadTest, AnExportMakesTheRoundTripThroughTheStandInUnchanged)
