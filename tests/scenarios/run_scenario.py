@@ -32,6 +32,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
@@ -214,20 +215,34 @@ def find_logs(drive_root):
     return found
 
 
+def write_private(host_path, data):
+    """Writes a file of its own: a path that is a hard link into the prefix
+    template (see clone_prefix) is unlinked first, never written through."""
+    if os.path.lexists(host_path):
+        os.remove(host_path)
+    with open(host_path, "wb") as f:
+        f.write(data)
+
+
 def prepare_drive(scenario, root, component_file):
     """Creates the scenario's folders and files; their access times come later
     (set_access_times), once nothing reads them any more."""
     for folder in ("windows/system32", "TEMP"):
         os.makedirs(os.path.join(root, "drive_c", folder), exist_ok=True)
     if component_file:
-        shutil.copyfile(component_file, os.path.join(root, "drive_c/windows/system32/qvzcon14.dll"))
+        write_private(os.path.join(root, "drive_c/windows/system32/qvzcon14.dll"), read_bytes(component_file))
+    plant_files(scenario, root)
+
+
+def plant_files(scenario, root):
+    """The scenario's "files" lines: folders, and files that look like old logs.
+    Every file is written through write_private."""
     for folder in scenario.dirs:
         os.makedirs(map_windows_path(root, folder), exist_ok=True)
     for windows_path, stamp in scenario.files:
         host = map_windows_path(root, windows_path)
         os.makedirs(os.path.dirname(host), exist_ok=True)
-        with open(host, "wb") as f:
-            f.write(b"\r\n**** Mon Jan  1 00:00:00 2001 - Logging Enabled ****\r\n\r\n")
+        write_private(host, b"\r\n**** Mon Jan  1 00:00:00 2001 - Logging Enabled ****\r\n\r\n")
 
 
 def set_access_times(scenario, root):
@@ -247,12 +262,25 @@ class Outcome:
         self.exit_code = None
         self.output = ""
         self.registry = None
-        self.registry_before = None
+        self._registry_before = None
+        # Wine: reading the template's registry takes most of a second, and
+        # only a failure's change listing needs it.
+        self.load_registry_before = None
         self.calls = []
         self.logs_before = {}
         self.logs_after = {}
         self.timings = []
         self.valgrind = False
+
+    @property
+    def registry_before(self):
+        if self._registry_before is None and self.load_registry_before is not None:
+            self._registry_before = self.load_registry_before()
+        return self._registry_before
+
+    @registry_before.setter
+    def registry_before(self, registry):
+        self._registry_before = registry
 
 
 def run_host(scenario, args, work, finish):
@@ -312,20 +340,81 @@ class WineSkip(Exception):
     pass
 
 
+class Completed:
+    def __init__(self, returncode, output):
+        self.returncode = returncode
+        self.output = output
+
+
 def wine(args, prefix, argv, timeout=WINE_TIMEOUT, check=True):
+    """Runs one Wine command in the prefix. Its output goes through a file,
+    not a pipe: the wineserver and Wine's services inherit it and outlive the
+    command, and waiting for a pipe's end would wait for them (seconds), and
+    would make the next command start them all over again."""
     cmd = [args.wine_run, "--arch", args.arch, "--prefix", prefix] + argv
-    try:
-        proc = subprocess.run(cmd, capture_output=True, timeout=timeout)
-    except subprocess.TimeoutExpired:
-        subprocess.run([args.wine_run, "--arch", args.arch, "--prefix", prefix, "--server", "-k"],
-                       capture_output=True, timeout=30)
-        raise ScenarioError("timed out after %d s: %s" % (timeout, " ".join(argv)))
-    if proc.returncode == SKIP:
-        raise WineSkip(proc.stderr.decode("latin-1"))
-    if check and proc.returncode != 0:
-        raise ScenarioError("%s failed (%d):\n%s" % (" ".join(argv), proc.returncode,
-                                                    (proc.stdout + proc.stderr).decode("latin-1")))
-    return proc
+    with tempfile.TemporaryFile() as output:
+        try:
+            proc = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT,
+                                  timeout=timeout)
+        except subprocess.TimeoutExpired:
+            subprocess.run([args.wine_run, "--arch", args.arch, "--prefix", prefix, "--server", "-k"],
+                           capture_output=True, timeout=30)
+            raise ScenarioError("timed out after %d s: %s" % (timeout, " ".join(argv)))
+        output.seek(0)
+        result = Completed(proc.returncode, output.read().decode("latin-1"))
+    if result.returncode == SKIP:
+        raise WineSkip(result.output)
+    if check and result.returncode != 0:
+        raise ScenarioError("%s failed (%d):\n%s" % (" ".join(argv), result.returncode, result.output))
+    return result
+
+
+# Files of the prefix template that Wine only ever reads: its DLL and program
+# stubs, fonts and the like. A scenario's prefix shares them with the template
+# as hard links; every other file is copied.
+SHARED_SUFFIXES = (".dll", ".exe", ".drv", ".sys", ".ocx", ".cpl", ".acm", ".ax", ".tlb", ".ds",
+                   ".msstyles", ".ttf", ".fon", ".nls", ".mui", ".com", ".vxd", ".manifest")
+
+
+def clone_prefix(template, prefix):
+    """A fresh prefix from the template: its own folders, its own copies of
+    the registry files and of everything else Wine may write, and hard links
+    to the template's read-only stubs (most of its 600 MB). Returns
+    {path: (inode, size, mtime)} of the shared files, for check_shared."""
+    shared = {}
+    for dirpath, dirnames, filenames in os.walk(template):
+        target = os.path.join(prefix, os.path.relpath(dirpath, template))
+        os.makedirs(target)
+        shutil.copystat(dirpath, target)
+        for name in dirnames + filenames:
+            source = os.path.join(dirpath, name)
+            destination = os.path.join(target, name)
+            if os.path.islink(source):
+                os.symlink(os.readlink(source), destination)
+                if name in dirnames:
+                    dirnames.remove(name)  # dosdevices: c: and z: stay links
+            elif name in filenames:
+                if name.lower().endswith(SHARED_SUFFIXES):
+                    os.link(source, destination)
+                    st = os.stat(destination)
+                    shared[destination] = (st.st_ino, st.st_size, st.st_mtime_ns)
+                else:
+                    shutil.copy2(source, destination)
+    return shared
+
+
+def check_shared(shared):
+    """Names the shared files that changed during the run: a write through a
+    hard link would have changed the template, and every later scenario."""
+    changed = []
+    for path, before in sorted(shared.items()):
+        try:
+            st = os.stat(path)
+        except FileNotFoundError:
+            continue  # unlinked: the scenario's own business
+        if st.st_ino == before[0] and (st.st_size, st.st_mtime_ns) != before[1:]:
+            changed.append(path)
+    return changed
 
 
 def run_wine(scenario, args, work, finish):
@@ -334,12 +423,13 @@ def run_wine(scenario, args, work, finish):
     template = base + ".template"
     wine(args, base, ["--init"], timeout=900)
 
-    # A fresh prefix per scenario, copied from the template nobody runs in.
+    # A fresh prefix per scenario, made from the template nobody runs in.
     prefix = os.path.join(work, "prefix")
     shutil.rmtree(prefix, ignore_errors=True)
     started = time.time()
-    subprocess.run(["cp", "-a", template, prefix], check=True)
+    shared = clone_prefix(template, prefix)
     outcome.timings.append(("copy prefix", time.time() - started))
+    server_stopped = False
     try:
         component = {"recording": args.component_recording, "noexport": args.component_noexport}
         prepare_drive(scenario, prefix, component.get(scenario.component))
@@ -352,7 +442,7 @@ def run_wine(scenario, args, work, finish):
         outcome.timings.append(("import registry", time.time() - started))
         outcome.logs_before = find_logs(os.path.join(prefix, "drive_c"))
         set_access_times(scenario, prefix)
-        outcome.registry_before = regfile.load_wine_prefix(base + ".template").apply(scenario.machine_ops)
+        outcome.load_registry_before = lambda: regfile.load_wine_prefix(template).apply(scenario.machine_ops)
 
         # Wine builds TEMP and TMP from the prefix, not from our environment, and
         # quotes arguments with blanks: the launcher sets the environment and
@@ -377,28 +467,38 @@ def run_wine(scenario, args, work, finish):
         with open(plan_file, "wb") as f:
             f.write(("\n".join(plan) + "\n").encode("latin-1"))
 
+        # The wineserver from the import is still up: no second start-up of
+        # Wine's services.
         started = time.time()
         proc = wine(args, prefix, [args.launcher, unix_to_wine(plan_file)], timeout=RUN_TIMEOUT, check=False)
         outcome.exit_code = proc.returncode
-        outcome.output = (proc.stdout + proc.stderr).decode("latin-1")
+        outcome.output = proc.output
         outcome.timings.append(("run", time.time() - started))
 
         # The wineserver writes the registry files when it exits.
         started = time.time()
         wine(args, prefix, ["--server", "-w"], timeout=60)
+        server_stopped = True
         outcome.timings.append(("wineserver exit", time.time() - started))
+        started = time.time()
         outcome.registry = regfile.load_wine_prefix(prefix)
         outcome.calls = read_lines(calls_file) if os.path.exists(calls_file) else []
         outcome.logs_after = find_logs(os.path.join(prefix, "drive_c"))
         outcome.drive_root = prefix
+        outcome.timings.append(("read back", time.time() - started))
+        spoiled = check_shared(shared)
+        if spoiled:
+            raise ScenarioError("files shared with the prefix template %s were written; remove it to "
+                                "have it made again: %s" % (template, ", ".join(spoiled)))
         # Keep the logs for a look after the test; the prefix itself is large.
         for path in outcome.logs_after:
             if outcome.logs_before.get(path) != outcome.logs_after[path]:
                 shutil.copyfile(path, os.path.join(work, os.path.basename(path)))
         return finish(outcome)
     finally:
-        subprocess.run([args.wine_run, "--arch", args.arch, "--prefix", prefix, "--server", "-k"],
-                       capture_output=True, timeout=60)
+        if not server_stopped:
+            subprocess.run([args.wine_run, "--arch", args.arch, "--prefix", prefix, "--server", "-k"],
+                           capture_output=True, timeout=60)
         shutil.rmtree(prefix, ignore_errors=True)
 
 
