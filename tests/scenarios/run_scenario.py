@@ -428,6 +428,7 @@ def run_wine(scenario, args, work, finish):
     shutil.rmtree(prefix, ignore_errors=True)
     started = time.time()
     shared = clone_prefix(template, prefix)
+    user_reg = os.stat(os.path.join(prefix, "user.reg"))
     outcome.timings.append(("copy prefix", time.time() - started))
     server_stopped = False
     try:
@@ -475,11 +476,20 @@ def run_wine(scenario, args, work, finish):
         outcome.output = proc.output
         outcome.timings.append(("run", time.time() - started))
 
-        # The wineserver writes the registry files when it exits.
+        # The wineserver writes the registry files when it exits. Left alone it
+        # first waits for Wine's services to end, which they do not (two
+        # seconds, then it kills them); SIGINT (-k2) kills them at once, saves
+        # the registry the same way and exits, and -w waits for that.
         started = time.time()
+        wine(args, prefix, ["--server", "-k2"], timeout=60, check=False)
         wine(args, prefix, ["--server", "-w"], timeout=60)
         server_stopped = True
         outcome.timings.append(("wineserver exit", time.time() - started))
+        # Every scenario sets HKCU\Software\Wine "Version", which the template
+        # lacks, so Wine must have written user.reg anew (to a new file).
+        saved = os.stat(os.path.join(prefix, "user.reg"))
+        if (saved.st_ino, saved.st_mtime_ns) == (user_reg.st_ino, user_reg.st_mtime_ns):
+            raise ScenarioError("the wineserver exited without saving the registry")
         started = time.time()
         outcome.registry = regfile.load_wine_prefix(prefix)
         outcome.calls = read_lines(calls_file) if os.path.exists(calls_file) else []
