@@ -141,7 +141,8 @@ class PrefixClone(unittest.TestCase):
             os.makedirs(os.path.join(template, "dosdevices"))
             os.symlink("../drive_c", os.path.join(template, "dosdevices", "c:"))
             files = {"system.reg": b"reg", "drive_c/windows/win.ini": b"ini",
-                     "drive_c/windows/system32/kernel32.dll": b"stub", "drive_c/windows/system32/qvzcon14.dll": b"old"}
+                     "drive_c/windows/system32/kernel32.dll": b"stub",
+                     "drive_c/windows/system32/qvzcon14.dll": b"old"}
             for name, data in files.items():
                 with open(os.path.join(template, name), "wb") as f:
                     f.write(data)
