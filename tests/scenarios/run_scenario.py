@@ -236,7 +236,10 @@ def prepare_drive(scenario, root, component_file):
 
 def plant_files(scenario, root):
     """The scenario's "files" lines: folders, and files that look like old logs.
-    Every file is written through write_private."""
+    Every file is written through write_private. Under Wine the prefix's stubs
+    are hard links into the template: a line kind that links or writes to an
+    existing file must give it a private copy first (check_shared fails the
+    scenario otherwise)."""
     for folder in scenario.dirs:
         os.makedirs(map_windows_path(root, folder), exist_ok=True)
     for windows_path, stamp in scenario.files:
