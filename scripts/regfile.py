@@ -164,24 +164,36 @@ def _logical_lines(text, name):
     return out
 
 
+_PLAIN_RUN = re.compile(r'[^"\\]+')
+_HEX_ESCAPE = re.compile(r"[0-9a-fA-F]{1,4}")
+_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "0": "\0", "a": "\a"}
+
+
 def _parse_quoted(text, pos, name, number):
     """Reads a quoted string starting at text[pos] == '"'. Returns (value, end)."""
     assert text[pos] == '"'
     out = []
     i = pos + 1
-    while i < len(text):
+    size = len(text)
+    while i < size:
+        run = _PLAIN_RUN.match(text, i)
+        if run:  # a whole run without quotes or escapes at once
+            out.append(run.group(0))
+            i = run.end()
+            if i >= size:
+                break
         c = text[i]
         if c == '"':
             return "".join(out), i + 1
-        if c == "\\" and i + 1 < len(text):
+        if i + 1 < size:  # c is a backslash
             n = text[i + 1]
             if n == "x":
-                m = re.match(r"[0-9a-fA-F]{1,4}", text[i + 2:])
+                m = _HEX_ESCAPE.match(text, i + 2)
                 if m:
                     out.append(chr(int(m.group(0), 16)))
-                    i += 2 + len(m.group(0))
+                    i = m.end()
                     continue
-            out.append({"n": "\n", "r": "\r", "t": "\t", "0": "\0", "a": "\a"}.get(n, n))
+            out.append(_ESCAPES.get(n, n))
             i += 2
             continue
         out.append(c)

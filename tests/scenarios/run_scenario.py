@@ -35,6 +35,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
@@ -144,6 +145,9 @@ class Scenario:
                     if not m:
                         raise ScenarioError("%s/files: expected 'link NAME TARGET', found %r" % (folder, line))
                     line, target = m.group(1), m.group(2)
+                    if target.lower() not in [f[0].lower() for f in self.files if f[2] is None]:
+                        raise ScenarioError("%s/files: the target of a link must be an earlier file line: %r"
+                                            % (folder, line))
                 self.files.append((line, stamp, target))
 
         if not os.path.exists(path("expect.log")):
@@ -236,23 +240,44 @@ def find_logs(drive_root):
     return found
 
 
+def write_private(host_path, data):
+    """Writes a file of its own: a path that is a hard link into the prefix
+    template (see clone_prefix) is unlinked first, never written through."""
+    if os.path.lexists(host_path):
+        os.remove(host_path)
+    with open(host_path, "wb") as f:
+        f.write(data)
+
+
 def prepare_drive(scenario, root, component_file):
     """Creates the scenario's folders and files; their access times come later
     (set_access_times), once nothing reads them any more."""
     for folder in ("windows/system32", "TEMP"):
         os.makedirs(os.path.join(root, "drive_c", folder), exist_ok=True)
     if component_file:
-        shutil.copyfile(component_file, os.path.join(root, "drive_c/windows/system32/qvzcon14.dll"))
+        write_private(os.path.join(root, "drive_c/windows/system32/qvzcon14.dll"), read_bytes(component_file))
+    plant_files(scenario, root)
+
+
+def plant_files(scenario, root):
+    """The scenario's "files" lines: folders, files that look like old logs,
+    and second names (hard links) of those files. Every file is written
+    through write_private: under Wine the prefix's stubs are hard links into
+    the template, so a link may only name a file of the scenario's own
+    (check_shared fails the scenario otherwise)."""
     for folder in scenario.dirs:
         os.makedirs(map_windows_path(root, folder), exist_ok=True)
     for windows_path, stamp, target in scenario.files:
         host = map_windows_path(root, windows_path)
         os.makedirs(os.path.dirname(host), exist_ok=True)
         if target is not None:
+            # A second name of an earlier line's file, which write_private
+            # made the scenario's own: nothing of the template is reachable.
+            if os.path.lexists(host):
+                os.remove(host)
             os.link(map_windows_path(root, target), host)
             continue
-        with open(host, "wb") as f:
-            f.write(b"\r\n**** Mon Jan  1 00:00:00 2001 - Logging Enabled ****\r\n\r\n")
+        write_private(host, b"\r\n**** Mon Jan  1 00:00:00 2001 - Logging Enabled ****\r\n\r\n")
 
 
 def file_contents(scenario, root):
@@ -283,13 +308,26 @@ class Outcome:
         self.exit_code = None
         self.output = ""
         self.registry = None
-        self.registry_before = None
+        self._registry_before = None
+        # Wine: reading the template's registry takes most of a second, and
+        # only a failure's change listing needs it.
+        self.load_registry_before = None
         self.calls = []
         self.logs_before = {}
         self.logs_after = {}
         self.files_before = {}
         self.timings = []
         self.valgrind = False
+
+    @property
+    def registry_before(self):
+        if self._registry_before is None and self.load_registry_before is not None:
+            self._registry_before = self.load_registry_before()
+        return self._registry_before
+
+    @registry_before.setter
+    def registry_before(self, registry):
+        self._registry_before = registry
 
 
 def run_host(scenario, args, work, finish):
@@ -362,20 +400,82 @@ class WineSkip(Exception):
     pass
 
 
-def wine(args, prefix, argv, timeout=WINE_TIMEOUT, check=True):
-    cmd = [args.wine_run, "--arch", args.arch, "--prefix", prefix] + argv
-    try:
-        proc = subprocess.run(cmd, capture_output=True, timeout=timeout)
-    except subprocess.TimeoutExpired:
-        subprocess.run([args.wine_run, "--arch", args.arch, "--prefix", prefix, "--server", "-k"],
-                       capture_output=True, timeout=30)
-        raise ScenarioError("timed out after %d s: %s" % (timeout, " ".join(argv)))
-    if proc.returncode == SKIP:
-        raise WineSkip(proc.stderr.decode("latin-1"))
-    if check and proc.returncode != 0:
-        raise ScenarioError("%s failed (%d):\n%s" % (" ".join(argv), proc.returncode,
-                                                    (proc.stdout + proc.stderr).decode("latin-1")))
-    return proc
+class Completed:
+    def __init__(self, returncode, output):
+        self.returncode = returncode
+        self.output = output
+
+
+def wine(args, prefix, argv, timeout=WINE_TIMEOUT, check=True, bare=False):
+    """Runs one Wine command in the prefix. Its output goes through a file,
+    not a pipe: the wineserver and Wine's services inherit it and outlive the
+    command, and waiting for a pipe's end would wait for them (seconds), and
+    would make the next command start them all over again. bare: a session
+    without Wine's services and desktop process (see wine-run --bare)."""
+    cmd = [args.wine_run, "--arch", args.arch, "--prefix", prefix] + (["--bare"] if bare else []) + argv
+    with tempfile.TemporaryFile() as output:
+        try:
+            proc = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT,
+                                  timeout=timeout)
+        except subprocess.TimeoutExpired:
+            subprocess.run([args.wine_run, "--arch", args.arch, "--prefix", prefix, "--server", "-k"],
+                           capture_output=True, timeout=30)
+            raise ScenarioError("timed out after %d s: %s" % (timeout, " ".join(argv)))
+        output.seek(0)
+        result = Completed(proc.returncode, output.read().decode("latin-1"))
+    if result.returncode == SKIP:
+        raise WineSkip(result.output)
+    if check and result.returncode != 0:
+        raise ScenarioError("%s failed (%d):\n%s" % (" ".join(argv), result.returncode, result.output))
+    return result
+
+
+# Files of the prefix template that Wine only ever reads: its DLL and program
+# stubs, fonts and the like. A scenario's prefix shares them with the template
+# as hard links; every other file is copied.
+SHARED_SUFFIXES = (".dll", ".exe", ".drv", ".sys", ".ocx", ".cpl", ".acm", ".ax", ".tlb", ".ds",
+                   ".msstyles", ".ttf", ".fon", ".nls", ".mui", ".com", ".vxd", ".manifest")
+
+
+def clone_prefix(template, prefix):
+    """A fresh prefix from the template: its own folders, its own copies of
+    the registry files and of everything else Wine may write, and hard links
+    to the template's read-only stubs (most of its 600 MB). Returns
+    {path: (inode, size, mtime)} of the shared files, for check_shared."""
+    shared = {}
+    for dirpath, dirnames, filenames in os.walk(template):
+        target = os.path.join(prefix, os.path.relpath(dirpath, template))
+        os.makedirs(target)
+        shutil.copystat(dirpath, target)
+        for name in dirnames + filenames:
+            source = os.path.join(dirpath, name)
+            destination = os.path.join(target, name)
+            if os.path.islink(source):
+                os.symlink(os.readlink(source), destination)
+                if name in dirnames:
+                    dirnames.remove(name)  # dosdevices: c: and z: stay links
+            elif name in filenames:
+                if name.lower().endswith(SHARED_SUFFIXES):
+                    os.link(source, destination)
+                    st = os.stat(destination)
+                    shared[destination] = (st.st_ino, st.st_size, st.st_mtime_ns)
+                else:
+                    shutil.copy2(source, destination)
+    return shared
+
+
+def check_shared(shared):
+    """Names the shared files that changed during the run: a write through a
+    hard link would have changed the template, and every later scenario."""
+    changed = []
+    for path, before in sorted(shared.items()):
+        try:
+            st = os.stat(path)
+        except FileNotFoundError:
+            continue  # unlinked: the scenario's own business
+        if st.st_ino == before[0] and (st.st_size, st.st_mtime_ns) != before[1:]:
+            changed.append(path)
+    return changed
 
 
 def run_wine(scenario, args, work, finish):
@@ -384,12 +484,14 @@ def run_wine(scenario, args, work, finish):
     template = base + ".template"
     wine(args, base, ["--init"], timeout=900)
 
-    # A fresh prefix per scenario, copied from the template nobody runs in.
+    # A fresh prefix per scenario, made from the template nobody runs in.
     prefix = os.path.join(work, "prefix")
     shutil.rmtree(prefix, ignore_errors=True)
     started = time.time()
-    subprocess.run(["cp", "-a", template, prefix], check=True)
+    shared = clone_prefix(template, prefix)
+    user_reg = os.stat(os.path.join(prefix, "user.reg"))
     outcome.timings.append(("copy prefix", time.time() - started))
+    server_stopped = False
     try:
         component = {"recording": args.component_recording, "noexport": args.component_noexport}
         prepare_drive(scenario, prefix, component.get(scenario.component))
@@ -398,12 +500,15 @@ def run_wine(scenario, args, work, finish):
         with open(reg_file, "wb") as f:
             f.write(scenario.registry_text().replace("\n", "\r\n").encode("latin-1"))
         started = time.time()
-        wine(args, prefix, ["regedit", "/S", unix_to_wine(reg_file)])
+        # Neither regedit nor the program needs Wine's services (the spooler
+        # and the registry are in-process and in the wineserver); without
+        # them, and the desktop process, a session starts in half the time.
+        wine(args, prefix, ["regedit", "/S", unix_to_wine(reg_file)], bare=True)
         outcome.timings.append(("import registry", time.time() - started))
         outcome.logs_before = find_logs(os.path.join(prefix, "drive_c"))
         outcome.files_before = file_contents(scenario, prefix)
         set_access_times(scenario, prefix)
-        outcome.registry_before = regfile.load_wine_prefix(base + ".template").apply(scenario.machine_ops)
+        outcome.load_registry_before = lambda: regfile.load_wine_prefix(template).apply(scenario.machine_ops)
 
         # Wine builds TEMP and TMP from the prefix, not from our environment, and
         # quotes arguments with blanks: the launcher sets the environment and
@@ -431,28 +536,48 @@ def run_wine(scenario, args, work, finish):
         with open(plan_file, "wb") as f:
             f.write(("\n".join(plan) + "\n").encode("latin-1"))
 
+        # The wineserver from the import is still up: no second start-up of
+        # Wine's services.
         started = time.time()
-        proc = wine(args, prefix, [args.launcher, unix_to_wine(plan_file)], timeout=RUN_TIMEOUT, check=False)
+        proc = wine(args, prefix, [args.launcher, unix_to_wine(plan_file)], timeout=RUN_TIMEOUT, check=False,
+                    bare=True)
         outcome.exit_code = proc.returncode
-        outcome.output = (proc.stdout + proc.stderr).decode("latin-1")
+        outcome.output = proc.output
         outcome.timings.append(("run", time.time() - started))
 
-        # The wineserver writes the registry files when it exits.
+        # The wineserver writes the registry files when it exits. Left alone it
+        # first waits for Wine's own processes to end, which they do not (two
+        # seconds, then it kills them); SIGINT (-k2) kills them at once, saves
+        # the registry the same way and exits, and -w waits for that.
         started = time.time()
+        wine(args, prefix, ["--server", "-k2"], timeout=60, check=False)
         wine(args, prefix, ["--server", "-w"], timeout=60)
+        server_stopped = True
         outcome.timings.append(("wineserver exit", time.time() - started))
+        # Every scenario sets HKCU\Software\Wine "Version", which the template
+        # lacks, so Wine must have written user.reg anew (to a new file).
+        saved = os.stat(os.path.join(prefix, "user.reg"))
+        if (saved.st_ino, saved.st_mtime_ns) == (user_reg.st_ino, user_reg.st_mtime_ns):
+            raise ScenarioError("the wineserver exited without saving the registry")
+        started = time.time()
         outcome.registry = regfile.load_wine_prefix(prefix)
         outcome.calls = read_lines(calls_file) if os.path.exists(calls_file) else []
         outcome.logs_after = find_logs(os.path.join(prefix, "drive_c"))
         outcome.drive_root = prefix
+        outcome.timings.append(("read back", time.time() - started))
+        spoiled = check_shared(shared)
+        if spoiled:
+            raise ScenarioError("files shared with the prefix template %s were written; remove it to "
+                                "have it made again: %s" % (template, ", ".join(spoiled)))
         # Keep the logs for a look after the test; the prefix itself is large.
         for path in outcome.logs_after:
             if outcome.logs_before.get(path) != outcome.logs_after[path]:
                 shutil.copyfile(path, os.path.join(work, os.path.basename(path)))
         return finish(outcome)
     finally:
-        subprocess.run([args.wine_run, "--arch", args.arch, "--prefix", prefix, "--server", "-k"],
-                       capture_output=True, timeout=60)
+        if not server_stopped:
+            subprocess.run([args.wine_run, "--arch", args.arch, "--prefix", prefix, "--server", "-k"],
+                           capture_output=True, timeout=60)
         shutil.rmtree(prefix, ignore_errors=True)
 
 

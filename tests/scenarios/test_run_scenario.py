@@ -67,8 +67,9 @@ class ScenarioFolder(unittest.TestCase):
         self.assertEqual(s.files, [("C:\\TEMP\\qvzmorix03.log", 978307200, None),
                                    ("C:\\My Logs\\a b.log", None, None),
                                    ("C:\\TEMP\\qvzmorix04.log", 946684800, "C:\\TEMP\\qvzmorix03.log")])
-        with self.assertRaises(rs.ScenarioError):
-            Folder({"files": b"link C:\\TEMP\\qvzmorix04.log\n"}).scenario()
+        for files in (b"link C:\\TEMP\\qvzmorix04.log\n", b"link C:\\TEMP\\a.log C:\\windows\\win.ini\n"):
+            with self.assertRaises(rs.ScenarioError):
+                Folder({"files": files}).scenario()
 
     def test_concurrent_run_needs_its_log_and_two_names(self):
         s = Folder({"concurrent": b"-uninstall=B\n", "expect.concurrent.log": b"B\n"}).scenario()
@@ -144,6 +145,45 @@ class Paths(unittest.TestCase):
             self.assertEqual(rs.map_windows_path(root, "c:\\New\\"), os.path.join(root, "drive_c", "New"))
             with self.assertRaises(rs.ScenarioError):
                 rs.map_windows_path(root, "\\\\server\\share")
+
+
+class PrefixClone(unittest.TestCase):
+    def test_clone_shares_only_stubs_and_nothing_writes_through_them(self):
+        with tempfile.TemporaryDirectory() as root:
+            template = os.path.join(root, "template")
+            system32 = os.path.join(template, "drive_c", "windows", "system32")
+            os.makedirs(system32)
+            os.makedirs(os.path.join(template, "dosdevices"))
+            os.symlink("../drive_c", os.path.join(template, "dosdevices", "c:"))
+            files = {"system.reg": b"reg", "drive_c/windows/win.ini": b"ini",
+                     "drive_c/windows/system32/kernel32.dll": b"stub",
+                     "drive_c/windows/system32/qvzcon14.dll": b"old"}
+            for name, data in files.items():
+                with open(os.path.join(template, name), "wb") as f:
+                    f.write(data)
+            prefix = os.path.join(root, "prefix")
+            shared = rs.clone_prefix(template, prefix)
+
+            def inode(base, name):
+                return os.stat(os.path.join(base, name)).st_ino
+
+            self.assertEqual(sorted(os.path.relpath(p, prefix) for p in shared),
+                             ["drive_c/windows/system32/kernel32.dll", "drive_c/windows/system32/qvzcon14.dll"])
+            for name in ("system.reg", "drive_c/windows/win.ini"):
+                self.assertNotEqual(inode(template, name), inode(prefix, name))
+            self.assertEqual(os.readlink(os.path.join(prefix, "dosdevices", "c:")), "../drive_c")
+
+            # A planted file replaces a shared one instead of writing into it.
+            rs.write_private(os.path.join(prefix, "drive_c/windows/system32/qvzcon14.dll"), b"new")
+            with open(os.path.join(template, "drive_c/windows/system32/qvzcon14.dll"), "rb") as f:
+                self.assertEqual(f.read(), b"old")
+            self.assertEqual(rs.check_shared(shared), [])
+
+            # A write through a link is found.
+            kernel32 = os.path.join(prefix, "drive_c/windows/system32/kernel32.dll")
+            with open(kernel32, "ab") as f:
+                f.write(b"!")
+            self.assertEqual(rs.check_shared(shared), [kernel32])
 
 
 if __name__ == "__main__":
