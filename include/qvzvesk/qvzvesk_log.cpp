@@ -37,7 +37,8 @@ int RuntimeWriteLine(FILE* pFile, const char* pszText)
 } // namespace
 
 CLogFile::CLogFile()
-    : m_dwLevel(0), m_dwFlags(0), m_dwOpenFlags(0), m_fEnabled(false), m_pFile(nullptr)
+    : m_dwLevel(0), m_dwFlags(0), m_dwOpenFlags(0), m_fEnabled(false), m_pFile(nullptr),
+      m_fScanned(false), m_atSeen()
 {
 }
 
@@ -73,6 +74,7 @@ void CLogFile::Close()
     m_dwFlags = 0;
     m_dwOpenFlags = 0;
     m_fEnabled = false;
+    m_fScanned = false;
 }
 
 bool CLogFile::LogMessage(DWORD dwLevel, const char* pszFormat, ...)
@@ -225,12 +227,10 @@ bool CLogFile::OpenStream()
     // the log's names are easy to guess: a file planted under one (a hard
     // link to a file only we may write, or a file of the planter's own that
     // he can read and change) must never receive the log. So the log is
-    // always a file this run creates. A name that stands there is deleted
-    // first, which removes that name only, never a file it links to, but only
-    // while nobody holds it open: Windows 95 deletes a file in use, and that
-    // could be the log of a run going on at the same moment. A name that
-    // cannot be had (planted again, or in use) gives way to the next number,
-    // once round at most.
+    // always a file this run creates. An old log under the name is deleted
+    // first, which removes that name only, never a file it links to. A name
+    // that cannot be had (planted, in use, or the new log of a run going on
+    // at the same moment) gives way to the next number, once round at most.
     const std::string sFirstName = m_sFileName;
     const int nTries = (m_dwFlags & LOG_FLAG_NUMBERED) ? 100 : 1;
     for (int iTry = 0; iTry < nTries; ++iTry)
@@ -240,7 +240,7 @@ bool CLogFile::OpenStream()
             break;
         }
         m_pFile = CreateNewStream(m_sFileName);
-        if (m_pFile == nullptr && IsIdle(m_sFileName) && DeleteFileA(m_sFileName.c_str()))
+        if (m_pFile == nullptr && MayDelete(m_sFileName) && DeleteFileA(m_sFileName.c_str()))
         {
             m_pFile = CreateNewStream(m_sFileName);
         }
@@ -261,15 +261,30 @@ HANDLE CLogFile::OpenUnshared(const std::string& sPath)
     return CreateFileA(sPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
-bool CLogFile::IsIdle(const std::string& sPath)
+// Only a file the number scan saw, and that nobody holds open, is an old log
+// to delete: a file made under the name since the scan may be the new log of
+// another run (which may even have finished already), and Windows 95 would
+// delete a file in use. Where no scan was made (a name configured with its
+// number, or without one), an idle file under the name is the old log.
+bool CLogFile::MayDelete(const std::string& sPath) const
 {
     HANDLE hFile = OpenUnshared(sPath);
     if (hFile == INVALID_HANDLE_VALUE)
     {
         return false;
     }
+    bool fMayDelete = true;
+    if (m_fScanned)
+    {
+        const SeenFile& tSeen = m_atSeen[atoi(NumberPart(sPath).c_str()) % 100];
+        FILETIME ftCreation;
+        FILETIME ftWrite;
+        fMayDelete = tSeen.fSeen && GetFileTime(hFile, &ftCreation, nullptr, &ftWrite) &&
+                     CompareFileTime(&ftCreation, &tSeen.ftCreation) == 0 &&
+                     CompareFileTime(&ftWrite, &tSeen.ftWrite) == 0;
+    }
     CloseHandle(hFile);
-    return true;
+    return fMayDelete;
 }
 
 FILE* CLogFile::CreateNewStream(const std::string& sPath)
@@ -415,7 +430,7 @@ bool CLogFile::PathExists(const std::string& sPath)
     return true;
 }
 
-bool CLogFile::ChooseFileNumber(int* pnNumber) const
+bool CLogFile::ChooseFileNumber(int* pnNumber)
 {
     if (m_sFileName.empty())
     {
@@ -438,6 +453,11 @@ bool CLogFile::ChooseFileNumber(int* pnNumber) const
     std::string sDirectory = DirectoryPart(m_sFileName);
     std::string sExtension = ExtensionPart(m_sFileName);
 
+    m_fScanned = true;
+    for (SeenFile& tSeen : m_atSeen)
+    {
+        tSeen.fSeen = false;
+    }
     FILETIME ftEarliest;
     ftEarliest.dwHighDateTime = 0x7FFFFFFF;
     ftEarliest.dwLowDateTime = 0xFFFFFFFF;
@@ -459,7 +479,9 @@ bool CLogFile::ChooseFileNumber(int* pnNumber) const
             return true;
         }
         FILETIME ftAccess;
-        BOOL fHaveTime = GetFileTime(hFile, nullptr, &ftAccess, nullptr);
+        SeenFile& tSeen = m_atSeen[i];
+        BOOL fHaveTime = GetFileTime(hFile, &tSeen.ftCreation, &ftAccess, &tSeen.ftWrite);
+        tSeen.fSeen = fHaveTime != FALSE;
         CloseHandle(hFile);
         if (fHaveTime && CompareFileTime(&ftAccess, &ftEarliest) < 0)
         {

@@ -55,7 +55,7 @@ private:
     static std::string GetTimestamp();
     static bool GetTempDirectory(std::string* psDirectory);
     static bool PathExists(const std::string& sPath);
-    bool ChooseFileNumber(int* pnNumber) const;
+    bool ChooseFileNumber(int* pnNumber);
     // Gives m_sFileName the number ChooseFileNumber picks.
     bool NextNumberedName();
     // Opens m_pFile on m_sFileName, or on a later number when that name
@@ -65,7 +65,16 @@ private:
     // The file, opened for reading without sharing: it exists and nobody
     // holds it open. INVALID_HANDLE_VALUE otherwise.
     static HANDLE OpenUnshared(const std::string& sPath);
-    static bool IsIdle(const std::string& sPath);
+    bool MayDelete(const std::string& sPath) const;
+
+    // What the number scan found under each number: a file nobody held open,
+    // told apart from any file made there since by its times.
+    struct SeenFile
+    {
+        bool fSeen;
+        FILETIME ftCreation;
+        FILETIME ftWrite;
+    };
 
     std::string m_sFileName;
     std::string m_sOpenFileName;
@@ -74,6 +83,8 @@ private:
     DWORD m_dwOpenFlags;
     bool m_fEnabled;
     FILE* m_pFile;
+    bool m_fScanned;
+    SeenFile m_atSeen[100];
 };
 
 // The one log of the process, defined by the entry module.
