@@ -3,6 +3,8 @@
 // (bestfit1252.txt, WCTABLE), then '?'.
 #include "preview_codepage.h"
 
+#include "../src/winsim_internal.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -101,30 +103,6 @@ int ExactForm(unsigned int uChar)
         if (kHigh[i] == uChar)
             return 0x80 + i;
     return -1;
-}
-
-void AppendUtf8(unsigned int uChar, std::string* psOut)
-{
-    if (uChar < 0x80)
-        psOut->push_back(static_cast<char>(uChar));
-    else if (uChar < 0x800)
-    {
-        psOut->push_back(static_cast<char>(0xC0 | (uChar >> 6)));
-        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
-    }
-    else if (uChar < 0x10000)
-    {
-        psOut->push_back(static_cast<char>(0xE0 | (uChar >> 12)));
-        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 6) & 0x3F)));
-        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
-    }
-    else
-    {
-        psOut->push_back(static_cast<char>(0xF0 | (uChar >> 18)));
-        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 12) & 0x3F)));
-        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 6) & 0x3F)));
-        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
-    }
 }
 
 // One UTF-8 sequence at *pi: its character (surrogates allowed, as the
@@ -270,7 +248,7 @@ std::string Cp1252ToUtf8(std::string_view svCp1252)
     for (char ch : svCp1252)
     {
         unsigned char b = static_cast<unsigned char>(ch);
-        AppendUtf8(b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : b, &sOut);
+        winsim::detail::AppendUtf8(b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : b, &sOut);
     }
     return sOut;
 }
@@ -292,7 +270,7 @@ std::string Utf16ToUtf8(std::string_view svUtf16Le)
                 uUnit = 0x10000 + ((uUnit - 0xD800) << 10) + (uLow - 0xDC00);
             }
         }
-        AppendUtf8(uUnit, &sOut);
+        winsim::detail::AppendUtf8(uUnit, &sOut);
     }
     return sOut;
 }

@@ -87,30 +87,6 @@ bool IsAscii(std::string_view sv)
     return true;
 }
 
-void AppendUtf8(unsigned int uChar, std::string* psOut)
-{
-    if (uChar < 0x80)
-        psOut->push_back(static_cast<char>(uChar));
-    else if (uChar < 0x800)
-    {
-        psOut->push_back(static_cast<char>(0xC0 | (uChar >> 6)));
-        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
-    }
-    else if (uChar < 0x10000)
-    {
-        psOut->push_back(static_cast<char>(0xE0 | (uChar >> 12)));
-        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 6) & 0x3F)));
-        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
-    }
-    else
-    {
-        psOut->push_back(static_cast<char>(0xF0 | (uChar >> 18)));
-        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 12) & 0x3F)));
-        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 6) & 0x3F)));
-        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
-    }
-}
-
 // UTF-16LE units as UTF-8; an unpaired surrogate keeps its three-byte form.
 void Utf8FromUtf16(std::string_view svUtf16, std::string* psOut)
 {
@@ -179,6 +155,30 @@ std::string Shown(std::string_view sv)
 }
 
 } // namespace
+
+void AppendUtf8(unsigned int uChar, std::string* psOut)
+{
+    if (uChar < 0x80)
+        psOut->push_back(static_cast<char>(uChar));
+    else if (uChar < 0x800)
+    {
+        psOut->push_back(static_cast<char>(0xC0 | (uChar >> 6)));
+        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
+    }
+    else if (uChar < 0x10000)
+    {
+        psOut->push_back(static_cast<char>(0xE0 | (uChar >> 12)));
+        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 6) & 0x3F)));
+        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
+    }
+    else
+    {
+        psOut->push_back(static_cast<char>(0xF0 | (uChar >> 18)));
+        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 12) & 0x3F)));
+        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 6) & 0x3F)));
+        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
+    }
+}
 
 // Windows-1252: Latin-1 except for 0x80-0x9F, where it has typographic
 // characters; the five bytes it leaves undefined map to the same C1 controls.

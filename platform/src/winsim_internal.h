@@ -193,6 +193,9 @@ enum RegTextFormat
     RegTextVersion5 = 2, // "Windows Registry Editor Version 5.00", UTF-16LE
 };
 
+// Appends one character as UTF-8 (surrogates too, as the readers meet them).
+void AppendUtf8(unsigned int uChar, std::string* psOut);
+
 // Text written elsewhere (the preview's inputs) may hold characters the
 // machine's ANSI code page lacks: the reader hands each such name or string,
 // as UTF-8, to a converter that decides what the program would see.
