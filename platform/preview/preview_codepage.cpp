@@ -157,6 +157,23 @@ bool AppendAnsi(unsigned int uChar, std::string* psOut)
     return nByte < 0 || ExactForm(uChar) < 0;
 }
 
+// Appends one character as the A calls hand it over (a lone surrogate has no
+// form at all); 1 when that is not the character itself, else 0.
+size_t AppendCharacter(unsigned int uChar, std::string* psOut)
+{
+    if (uChar >= 0xD800 && uChar <= 0xDFFF)
+    {
+        psOut->push_back('?');
+        return 1;
+    }
+    if (uChar < 0x80)
+    {
+        psOut->push_back(static_cast<char>(uChar));
+        return 0;
+    }
+    return AppendAnsi(uChar, psOut) ? 1 : 0;
+}
+
 } // namespace
 
 int Cp1252FromCodePoint(unsigned int uChar)
@@ -180,27 +197,10 @@ size_t Utf16ToCp1252(std::string_view svUtf16Le, std::string* psOut)
     const unsigned char* pb = reinterpret_cast<const unsigned char*>(svUtf16Le.data());
     const size_t cb = svUtf16Le.size() & ~static_cast<size_t>(1);
     psOut->reserve(cb / 2);
-    for (size_t i = 0; i < cb; i += 2)
+    for (size_t i = 0; i < cb;)
     {
-        unsigned int uUnit = pb[i] | (pb[i + 1] << 8);
-        if (uUnit >= 0xD800 && uUnit <= 0xDBFF && i + 3 < cb)
-        {
-            unsigned int uLow = pb[i + 2] | (pb[i + 3] << 8);
-            if (uLow >= 0xDC00 && uLow <= 0xDFFF)
-            {
-                i += 2;
-                uUnit = 0x10000 + ((uUnit - 0xD800) << 10) + (uLow - 0xDC00);
-            }
-        }
-        if (uUnit >= 0xD800 && uUnit <= 0xDFFF)
-        {
-            psOut->push_back('?');
-            ++nChanged;
-        }
-        else if (uUnit < 0x80)
-            psOut->push_back(static_cast<char>(uUnit));
-        else
-            nChanged += AppendAnsi(uUnit, psOut);
+        unsigned int uUnit = winsim::detail::NextUtf16(pb, cb, &i);
+        nChanged += AppendCharacter(uUnit, psOut);
     }
     return nChanged;
 }
@@ -216,15 +216,7 @@ bool Utf8ToCp1252(std::string_view svUtf8, std::string* psOut, size_t* pnChanged
         unsigned int uChar = 0;
         if (!NextUtf8(svUtf8, &i, &uChar))
             return false;
-        if (uChar >= 0xD800 && uChar <= 0xDFFF)
-        {
-            psOut->push_back('?');
-            ++nChanged;
-        }
-        else if (uChar < 0x80)
-            psOut->push_back(static_cast<char>(uChar));
-        else
-            nChanged += AppendAnsi(uChar, psOut);
+        nChanged += AppendCharacter(uChar, psOut);
     }
     if (pnChanged)
         *pnChanged = nChanged;
@@ -258,18 +250,9 @@ std::string Utf16ToUtf8(std::string_view svUtf16Le)
     std::string sOut;
     const unsigned char* pb = reinterpret_cast<const unsigned char*>(svUtf16Le.data());
     const size_t cb = svUtf16Le.size() & ~static_cast<size_t>(1);
-    for (size_t i = 0; i < cb; i += 2)
+    for (size_t i = 0; i < cb;)
     {
-        unsigned int uUnit = pb[i] | (pb[i + 1] << 8);
-        if (uUnit >= 0xD800 && uUnit <= 0xDBFF && i + 3 < cb)
-        {
-            unsigned int uLow = pb[i + 2] | (pb[i + 3] << 8);
-            if (uLow >= 0xDC00 && uLow <= 0xDFFF)
-            {
-                i += 2;
-                uUnit = 0x10000 + ((uUnit - 0xD800) << 10) + (uLow - 0xDC00);
-            }
-        }
+        unsigned int uUnit = winsim::detail::NextUtf16(pb, cb, &i);
         winsim::detail::AppendUtf8(uUnit, &sOut);
     }
     return sOut;

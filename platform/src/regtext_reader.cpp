@@ -92,18 +92,9 @@ void Utf8FromUtf16(std::string_view svUtf16, std::string* psOut)
 {
     psOut->clear();
     const unsigned char* pb = reinterpret_cast<const unsigned char*>(svUtf16.data());
-    for (size_t i = 0; i + 1 < svUtf16.size(); i += 2)
+    for (size_t i = 0; i + 1 < svUtf16.size();)
     {
-        unsigned int uChar = pb[i] | (pb[i + 1] << 8);
-        if (uChar >= 0xD800 && uChar <= 0xDBFF && i + 3 < svUtf16.size())
-        {
-            unsigned int uLow = pb[i + 2] | (pb[i + 3] << 8);
-            if (uLow >= 0xDC00 && uLow <= 0xDFFF)
-            {
-                uChar = 0x10000 + ((uChar - 0xD800) << 10) + (uLow - 0xDC00);
-                i += 2;
-            }
-        }
+        unsigned int uChar = NextUtf16(pb, svUtf16.size(), &i);
         AppendUtf8(uChar, psOut);
     }
 }
@@ -155,6 +146,25 @@ std::string Shown(std::string_view sv)
 }
 
 } // namespace
+
+// The character at *pi of UTF-16LE bytes: a surrogate pair as one, an unpaired
+// surrogate as itself; *pi moves past it.
+unsigned int NextUtf16(const unsigned char* pb, size_t cb, size_t* pi)
+{
+    size_t i = *pi;
+    unsigned int uChar = pb[i] | (pb[i + 1] << 8);
+    *pi = i + 2;
+    if (uChar >= 0xD800 && uChar <= 0xDBFF && i + 3 < cb)
+    {
+        unsigned int uLow = pb[i + 2] | (pb[i + 3] << 8);
+        if (uLow >= 0xDC00 && uLow <= 0xDFFF)
+        {
+            *pi = i + 4;
+            return 0x10000 + ((uChar - 0xD800) << 10) + (uLow - 0xDC00);
+        }
+    }
+    return uChar;
+}
 
 void AppendUtf8(unsigned int uChar, std::string* psOut)
 {
@@ -208,18 +218,9 @@ bool AnsiFromUtf16(std::string_view svUtf16, std::string* psOut, unsigned int* p
 {
     psOut->clear();
     const unsigned char* pb = reinterpret_cast<const unsigned char*>(svUtf16.data());
-    for (size_t i = 0; i + 1 < svUtf16.size(); i += 2)
+    for (size_t i = 0; i + 1 < svUtf16.size();)
     {
-        unsigned int uChar = pb[i] | (pb[i + 1] << 8);
-        if (uChar >= 0xD800 && uChar <= 0xDBFF && i + 3 < svUtf16.size())
-        {
-            unsigned int uLow = pb[i + 2] | (pb[i + 3] << 8);
-            if (uLow >= 0xDC00 && uLow <= 0xDFFF)
-            {
-                uChar = 0x10000 + ((uChar - 0xD800) << 10) + (uLow - 0xDC00);
-                i += 2;
-            }
-        }
+        unsigned int uChar = NextUtf16(pb, svUtf16.size(), &i);
         char chAnsi = 0;
         if (!AnsiFromUnicode(uChar, &chAnsi))
         {

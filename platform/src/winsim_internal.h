@@ -195,6 +195,9 @@ enum RegTextFormat
 
 // Appends one character as UTF-8 (surrogates too, as the readers meet them).
 void AppendUtf8(unsigned int uChar, std::string* psOut);
+// The character at *pi of cb bytes of UTF-16LE (a surrogate pair as one, an
+// unpaired surrogate as itself); *pi moves past it. Needs *pi + 1 < cb.
+unsigned int NextUtf16(const unsigned char* pb, size_t cb, size_t* pi);
 
 // Text written elsewhere (the preview's inputs) may hold characters the
 // machine's ANSI code page lacks: the reader hands each such name or string,
