@@ -2,7 +2,7 @@
 // exports of a real machine and shows what the run would do there.
 #pragma once
 
-#include "../src/winsim_internal.h"
+#include "../platform/src/winsim_internal.h"
 
 #include <string>
 #include <string_view>

@@ -3,7 +3,7 @@
 // (bestfit1252.txt, WCTABLE), then '?'.
 #include "preview_codepage.h"
 
-#include "../src/winsim_internal.h"
+#include "../platform/src/winsim_internal.h"
 
 #include <algorithm>
 #include <iterator>

@@ -3,7 +3,7 @@
 // refuses names a line; a text it takes makes a registry whose machine file
 // (REGEDIT4) reads back to the very same registry, so nothing it let through
 // can break the run's machine.
-#include "../../platform/preview/preview_codepage.h"
+#include "../../preview/preview_codepage.h"
 #include "../../platform/src/winsim_internal.h"
 
 #include <cctype>

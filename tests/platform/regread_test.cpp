@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "../../../platform/src/winsim_internal.h"
+#include "../../platform/src/winsim_internal.h"
 
 namespace
 {
