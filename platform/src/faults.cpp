@@ -1,7 +1,9 @@
 // Fault injection in one place: every stand-in call first reports here by its
 // Win32 name, so a test can make the n-th call of a function fail, or run
 // something just before it, without the caller knowing.
-#include "winsim_internal.h"
+#include "machine.h"
+#include "faults.h"
+#include "kernel_objects.h"
 
 #include <winsim.h>
 

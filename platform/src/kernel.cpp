@@ -1,6 +1,10 @@
 // The kernel32 services: last error, version, Windows folders, files, file
 // searches and the environment.
-#include "winsim_internal.h"
+#include "machine.h"
+#include "faults.h"
+#include "kernel_objects.h"
+
+#include <winsim/registry_tree.h>
 
 #include <winsim.h>
 

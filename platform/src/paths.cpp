@@ -1,7 +1,11 @@
 // Windows paths on the host file system, and the runtime's fopen on top of
 // them. Drive X: is the machine's drive_x/ folder; names match existing
 // entries without regard to letter case, as they would on Windows.
-#include "winsim_internal.h"
+#include "machine.h"
+#include "faults.h"
+#include "kernel_objects.h"
+
+#include <winsim/registry_tree.h>
 
 #include <io.h>
 #include <winsim.h>

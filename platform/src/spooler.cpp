@@ -1,7 +1,11 @@
 // The print spooler's two enumerations, read from the machine's registry where
 // Wine's spooler keeps the same lists. Both follow Windows' two-call contract:
 // ask for the size, then fetch records with their strings packed after them.
-#include "winsim_internal.h"
+#include "machine.h"
+#include "faults.h"
+#include "kernel_objects.h"
+
+#include <winsim/registry_tree.h>
 
 #include <winsim.h>
 #include <winspool.h>
