@@ -2,8 +2,16 @@
 #include "regtext_lines.h"
 
 #include <winsim/codepage.h>
+#include <winsim/regtext_read.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <vector>
+
+// The stand-in's own files are host files: the real fopen, not the runtime's
+// stand-in that windows.h puts in its place (it maps paths and counts calls).
+#undef fopen
 
 namespace winsim
 {
@@ -375,6 +383,49 @@ std::string RegTextLines::EncodingName() const
     if (!sLineEnds.empty())
         sName += ", " + sLineEnds + " line ends";
     return sName;
+}
+
+// Reads a whole file in blocks through the reader.
+bool ReadRegFile(const std::string& sPath, int fAllowedFormats, RegTextSink* pSink,
+                 std::string* psError, int* pnFormat, RegTextConverter* pConverter,
+                 std::string* psEncoding)
+{
+    FILE* pFile = ::fopen(sPath.c_str(), "rb");
+    if (!pFile)
+    {
+        if (psError)
+            *psError = sPath + ": cannot be read: " + strerror(errno);
+        return false;
+    }
+    RegTextReader reader(sPath, fAllowedFormats, pSink);
+    if (pConverter)
+        reader.ReadForeign(pConverter);
+    std::vector<char> vchBlock(1 << 20);
+    bool fOk = true;
+    while (fOk)
+    {
+        size_t cbRead = fread(vchBlock.data(), 1, vchBlock.size(), pFile);
+        if (cbRead == 0)
+            break;
+        fOk = reader.Feed(vchBlock.data(), cbRead);
+    }
+    bool fReadError = ferror(pFile) != 0;
+    fclose(pFile);
+    if (fReadError)
+    {
+        if (psError)
+            *psError = sPath + ": cannot be read: " + strerror(EIO);
+        return false;
+    }
+    if (fOk)
+        fOk = reader.Finish();
+    if (!fOk && psError)
+        *psError = reader.Error();
+    if (pnFormat)
+        *pnFormat = reader.Format();
+    if (psEncoding)
+        *psEncoding = reader.EncodingName();
+    return fOk;
 }
 
 } // namespace detail

@@ -4,19 +4,12 @@
 // machine's export loads without a second copy of it in memory. This is the
 // second part, the grammar: keys, values, strings, hex; the first part turns
 // the bytes into lines (regtext_lines.cpp).
-#include <winsim/regtext_read.h>
-
 #include "regtext_lines.h"
 
 #include <winsim/codepage.h>
+#include <winsim/regtext_read.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
-// The stand-in's own files are host files: the real fopen, not the runtime's
-// stand-in that windows.h puts in its place (it maps paths and counts calls).
-#undef fopen
+#include <string>
 
 namespace winsim
 {
@@ -76,18 +69,6 @@ bool StartsWithNoCase(std::string_view sv, size_t iPos, std::string_view svPrefi
 bool IsStringType(DWORD dwType)
 {
     return dwType == REG_SZ || dwType == REG_EXPAND_SZ || dwType == REG_MULTI_SZ;
-}
-
-// UTF-16LE units as UTF-8; an unpaired surrogate keeps its three-byte form.
-void Utf8FromUtf16(std::string_view svUtf16, std::string* psOut)
-{
-    psOut->clear();
-    const unsigned char* pb = reinterpret_cast<const unsigned char*>(svUtf16.data());
-    for (size_t i = 0; i + 1 < svUtf16.size();)
-    {
-        unsigned int uChar = NextUtf16(pb, svUtf16.size(), &i);
-        AppendUtf8(uChar, psOut);
-    }
 }
 
 // Characters a name cannot carry through a line-based text file; one pass,
@@ -463,7 +444,7 @@ struct RegTextReader::Impl : RegTextLines
             return Fail(nValueLine, "UTF-16 string data with an odd number of bytes");
         if (pConverter)
         {
-            Utf8FromUtf16(sUtf16, psOut);
+            *psOut = Utf16ToUtf8(sUtf16);
             std::string sReason;
             if (IsAscii(*psOut))
                 return true;
@@ -527,48 +508,6 @@ int RegTextReader::Format() const
 size_t RegTextReader::Line() const
 {
     return m_pImpl->nLine;
-}
-
-bool ReadRegFile(const std::string& sPath, int fAllowedFormats, RegTextSink* pSink,
-                 std::string* psError, int* pnFormat, RegTextConverter* pConverter,
-                 std::string* psEncoding)
-{
-    FILE* pFile = ::fopen(sPath.c_str(), "rb");
-    if (!pFile)
-    {
-        if (psError)
-            *psError = sPath + ": cannot be read: " + strerror(errno);
-        return false;
-    }
-    RegTextReader reader(sPath, fAllowedFormats, pSink);
-    if (pConverter)
-        reader.ReadForeign(pConverter);
-    std::vector<char> vchBlock(1 << 20);
-    bool fOk = true;
-    while (fOk)
-    {
-        size_t cbRead = fread(vchBlock.data(), 1, vchBlock.size(), pFile);
-        if (cbRead == 0)
-            break;
-        fOk = reader.Feed(vchBlock.data(), cbRead);
-    }
-    bool fReadError = ferror(pFile) != 0;
-    fclose(pFile);
-    if (fReadError)
-    {
-        if (psError)
-            *psError = sPath + ": cannot be read: " + strerror(EIO);
-        return false;
-    }
-    if (fOk)
-        fOk = reader.Finish();
-    if (!fOk && psError)
-        *psError = reader.Error();
-    if (pnFormat)
-        *pnFormat = reader.Format();
-    if (psEncoding)
-        *psEncoding = reader.EncodingName();
-    return fOk;
 }
 
 } // namespace detail
