@@ -12,6 +12,7 @@ namespace winsim
 namespace detail
 {
 
+// The whole registry as REGEDIT4, in one string.
 std::string FormatRegText(const Registry& registry);
 // Writes the registry as REGEDIT4 (then sExtra) to a new file that replaces
 // sPath once complete, in blocks rather than as one string.
