@@ -57,9 +57,10 @@ struct RegTextLines
     size_t nLine = 0;               // lines handled
     unsigned long long ullNext = 0; // offset of the next line in the input (8-bit)
 
-    // One line without its line end, trailing CRs or the first line's byte
-    // order mark; ullStart is where it starts in the input (8-bit text), fEnded
-    // whether a line end followed it.
+    // One line without its line end (nor the CR before it; in foreign text,
+    // every CR before it) and the first without the byte order mark; ullStart
+    // is where it starts in the input (8-bit text), fEnded whether a line end
+    // followed it.
     virtual bool Line(std::string_view svLine, unsigned long long ullStart, bool fEnded) = 0;
 
     bool Fail(size_t nAtLine, const std::string& sReason);
