@@ -1,7 +1,7 @@
 // LoadLibraryA and friends: a "DLL" on the host is a shared object at the
 // mapped Windows path, so one component source builds for both targets.
+#include "fault_gate.h"
 #include "machine.h"
-#include "faults.h"
 #include "kernel_objects.h"
 
 #include <winsim.h>
@@ -9,6 +9,8 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <sys/stat.h>
+
+using winsim::detail::Fails;
 
 namespace
 {
@@ -19,15 +21,6 @@ std::map<void*, int>& Modules()
 {
     static auto* pModules = winsim::detail::KeptUntilExit(new std::map<void*, int>);
     return *pModules;
-}
-
-bool Fails(const char* pszFunction)
-{
-    DWORD dwStatus = 0;
-    if (!winsim::detail::CallFails(pszFunction, &dwStatus))
-        return false;
-    winsim::detail::SetLastErrorValue(dwStatus);
-    return true;
 }
 
 bool IsFile(const std::string& sPath)

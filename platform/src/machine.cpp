@@ -1,7 +1,7 @@
 // The machine behind the stand-in calls: a folder with registry.reg and
 // drive_c/, or an empty machine that lives in memory and a private temp folder.
+#include "fault_gate.h"
 #include "machine.h"
-#include "faults.h"
 #include "kernel_objects.h"
 
 #include <winsim/registry_tree.h>
