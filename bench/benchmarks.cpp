@@ -2,7 +2,7 @@
 // Build with the host-release preset; see the README's Performance section.
 #include "machine_generator.h"
 
-#include "../platform/src/winsim_internal.h"
+#include <winsim/regtext_read.h>
 
 #include <winsim.h>
 

@@ -3,7 +3,7 @@
 // writes, deterministic for a given size.
 #include "machine_generator.h"
 
-#include "../platform/src/winsim_internal.h"
+#include <winsim/regtext_write.h>
 
 #include <cstdio>
 

@@ -6,7 +6,7 @@
 
 #include "fault_gate.h"
 #include "file_sharing.h"
-#include "winsim_internal.h"
+#include "kernel_objects.h"
 
 #include <io.h>
 #include <winsim.h>

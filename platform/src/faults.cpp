@@ -3,7 +3,8 @@
 // something just before it, without the caller knowing.
 #include "fault_gate.h"
 
-#include "winsim_internal.h"
+#include "machine.h"
+#include "kernel_objects.h"
 
 #include <winsim.h>
 

@@ -1,7 +1,7 @@
 // The table of files this process holds open, for Windows' sharing rules.
 #include "file_sharing.h"
 
-#include "winsim_internal.h"
+#include "kernel_objects.h"
 
 #include <map>
 

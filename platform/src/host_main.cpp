@@ -1,6 +1,8 @@
 // The host program's entry: loads the machine, then hands the argument text to
 // WinMain the way Windows does.
-#include "winsim_internal.h"
+#include "machine.h"
+
+#include <winsim/machine_folder.h>
 
 #include <cstdio>
 #include <cstdlib>

@@ -3,7 +3,10 @@
 #include "crt_streams.h"
 #include "fault_gate.h"
 #include "file_sharing.h"
-#include "winsim_internal.h"
+#include "machine.h"
+#include "kernel_objects.h"
+
+#include <winsim/registry_tree.h>
 
 #include <winsim.h>
 

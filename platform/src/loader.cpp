@@ -1,7 +1,8 @@
 // LoadLibraryA and friends: a "DLL" on the host is a shared object at the
 // mapped Windows path, so one component source builds for both targets.
 #include "fault_gate.h"
-#include "winsim_internal.h"
+#include "machine.h"
+#include "kernel_objects.h"
 
 #include <winsim.h>
 

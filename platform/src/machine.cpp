@@ -1,7 +1,11 @@
 // The machine behind the stand-in calls: a folder with registry.reg and
 // drive_c/, or an empty machine that lives in memory and a private temp folder.
 #include "fault_gate.h"
-#include "winsim_internal.h"
+#include "machine.h"
+#include "kernel_objects.h"
+
+#include <winsim/registry_tree.h>
+#include <winsim/machine_folder.h>
 
 #include <winsim.h>
 

@@ -1,7 +1,9 @@
 // Windows paths on the host file system: drive X: is the machine's drive_x/
 // folder; names match existing entries without regard to letter case, as they
 // would on Windows.
-#include "winsim_internal.h"
+#include "machine.h"
+
+#include <winsim/registry_tree.h>
 
 #include <winsim.h>
 

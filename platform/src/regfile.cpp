@@ -2,7 +2,11 @@
 // REGEDIT4 writer that saves the registry. Loading into a fresh registry (or
 // reading once to check, then again to apply) keeps a bad file from leaving a
 // half-loaded registry.
-#include "winsim_internal.h"
+#include "machine.h"
+
+#include <winsim/registry_tree.h>
+#include <winsim/regtext_read.h>
+#include <winsim/regtext_write.h>
 
 #include <winsim.h>
 

@@ -1,7 +1,10 @@
 // The advapi32 registry calls on top of the registry tree. Statuses, checks
 // and their order follow what Wine answers for the same calls.
 #include "fault_gate.h"
-#include "winsim_internal.h"
+#include "machine.h"
+#include "kernel_objects.h"
+
+#include <winsim/registry_tree.h>
 
 #include <winsim.h>
 

@@ -2,7 +2,11 @@
 // registry.reg as one REGEDIT4 record in one write, so the cost follows the
 // change and a run that dies loses nothing it had written; the file is
 // rewritten whole (new file, then rename) only when records are folded in.
-#include "winsim_internal.h"
+#include "machine.h"
+
+#include <winsim/registry_tree.h>
+#include <winsim/regtext_read.h>
+#include <winsim/regtext_write.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>

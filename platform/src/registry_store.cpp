@@ -1,6 +1,9 @@
 // The registry tree: keys and values whose names ignore ASCII letter case but
 // keep the spelling they were created with.
-#include "winsim_internal.h"
+#include "machine.h"
+#include "kernel_objects.h"
+
+#include <winsim/registry_tree.h>
 
 #include <winsim.h>
 

@@ -1,16 +1,15 @@
 // Reading registry text: REGEDIT4, and regedit's version 5.00 (UTF-16LE, turned
 // into the machine's ANSI code page). The reader takes the text in blocks of
 // any size and hands each item on as soon as its line is read, so a whole
-// machine's export loads without a second copy of it in memory.
-#include "winsim_internal.h"
+// machine's export loads without a second copy of it in memory. This is the
+// second part, the grammar: keys, values, strings, hex; the first part turns
+// the bytes into lines (regtext_lines.cpp).
+#include "regtext_lines.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <winsim/codepage.h>
+#include <winsim/regtext_read.h>
 
-// The stand-in's own files are host files: the real fopen, not the runtime's
-// stand-in that windows.h puts in its place (it maps paths and counts calls).
-#undef fopen
+#include <string>
 
 namespace winsim
 {
@@ -67,61 +66,9 @@ bool StartsWithNoCase(std::string_view sv, size_t iPos, std::string_view svPrefi
            EqualNoCase(sv.substr(iPos, svPrefix.size()), svPrefix);
 }
 
-std::string CodePointText(unsigned int uChar)
-{
-    char szBuffer[16];
-    snprintf(szBuffer, sizeof szBuffer, "U+%04X", uChar);
-    return szBuffer;
-}
-
 bool IsStringType(DWORD dwType)
 {
     return dwType == REG_SZ || dwType == REG_EXPAND_SZ || dwType == REG_MULTI_SZ;
-}
-
-bool IsAscii(std::string_view sv)
-{
-    for (char ch : sv)
-        if (static_cast<unsigned char>(ch) >= 0x80)
-            return false;
-    return true;
-}
-
-// UTF-16LE units as UTF-8; an unpaired surrogate keeps its three-byte form.
-void Utf8FromUtf16(std::string_view svUtf16, std::string* psOut)
-{
-    psOut->clear();
-    const unsigned char* pb = reinterpret_cast<const unsigned char*>(svUtf16.data());
-    for (size_t i = 0; i + 1 < svUtf16.size();)
-    {
-        unsigned int uChar = NextUtf16(pb, svUtf16.size(), &i);
-        AppendUtf8(uChar, psOut);
-    }
-}
-
-// Well-formed UTF-8 with at least one sequence beyond ASCII: a line of
-// Windows-1252 text almost never is.
-bool LooksUtf8(std::string_view sv)
-{
-    bool fMultiByte = false;
-    size_t i = 0;
-    while (i < sv.size())
-    {
-        unsigned char b = static_cast<unsigned char>(sv[i]);
-        size_t nMore = b < 0x80                 ? 0
-                       : b >= 0xC2 && b <= 0xDF ? 1
-                       : b >= 0xE0 && b <= 0xEF ? 2
-                       : b >= 0xF0 && b <= 0xF4 ? 3
-                                                : 4;
-        if (nMore == 4 || sv.size() - i <= nMore)
-            return false;
-        for (size_t k = 1; k <= nMore; ++k)
-            if ((static_cast<unsigned char>(sv[i + k]) & 0xC0) != 0x80)
-                return false;
-        fMultiByte = fMultiByte || nMore > 0;
-        i += nMore + 1;
-    }
-    return fMultiByte;
 }
 
 // Characters a name cannot carry through a line-based text file; one pass,
@@ -147,142 +94,15 @@ std::string Shown(std::string_view sv)
 
 } // namespace
 
-// The character at *pi of UTF-16LE bytes: a surrogate pair as one, an unpaired
-// surrogate as itself; *pi moves past it.
-unsigned int NextUtf16(const unsigned char* pb, size_t cb, size_t* pi)
+struct RegTextReader::Impl : RegTextLines
 {
-    size_t i = *pi;
-    unsigned int uChar = pb[i] | (pb[i + 1] << 8);
-    *pi = i + 2;
-    if (uChar >= 0xD800 && uChar <= 0xDBFF && i + 3 < cb)
-    {
-        unsigned int uLow = pb[i + 2] | (pb[i + 3] << 8);
-        if (uLow >= 0xDC00 && uLow <= 0xDFFF)
-        {
-            *pi = i + 4;
-            return 0x10000 + ((uChar - 0xD800) << 10) + (uLow - 0xDC00);
-        }
-    }
-    return uChar;
-}
-
-void AppendUtf8(unsigned int uChar, std::string* psOut)
-{
-    if (uChar < 0x80)
-        psOut->push_back(static_cast<char>(uChar));
-    else if (uChar < 0x800)
-    {
-        psOut->push_back(static_cast<char>(0xC0 | (uChar >> 6)));
-        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
-    }
-    else if (uChar < 0x10000)
-    {
-        psOut->push_back(static_cast<char>(0xE0 | (uChar >> 12)));
-        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 6) & 0x3F)));
-        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
-    }
-    else
-    {
-        psOut->push_back(static_cast<char>(0xF0 | (uChar >> 18)));
-        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 12) & 0x3F)));
-        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 6) & 0x3F)));
-        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
-    }
-}
-
-// Windows-1252: Latin-1 except for 0x80-0x9F, where it has typographic
-// characters; the five bytes it leaves undefined map to the same C1 controls.
-bool AnsiFromUnicode(unsigned int uChar, char* pch)
-{
-    static const unsigned short s_awHigh[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    if (uChar < 0x80 || (uChar >= 0xA0 && uChar <= 0xFF))
-    {
-        *pch = static_cast<char>(uChar);
-        return true;
-    }
-    for (int i = 0; i < 32; ++i)
-    {
-        if (s_awHigh[i] == uChar)
-        {
-            *pch = static_cast<char>(0x80 + i);
-            return true;
-        }
-    }
-    return false;
-}
-
-bool AnsiFromUtf16(std::string_view svUtf16, std::string* psOut, unsigned int* puBad)
-{
-    psOut->clear();
-    const unsigned char* pb = reinterpret_cast<const unsigned char*>(svUtf16.data());
-    for (size_t i = 0; i + 1 < svUtf16.size();)
-    {
-        unsigned int uChar = NextUtf16(pb, svUtf16.size(), &i);
-        char chAnsi = 0;
-        if (!AnsiFromUnicode(uChar, &chAnsi))
-        {
-            *puBad = uChar;
-            return false;
-        }
-        psOut->push_back(chAnsi);
-    }
-    return true;
-}
-
-std::string CodePointName(unsigned int uChar)
-{
-    return CodePointText(uChar);
-}
-
-struct RegTextReader::Impl
-{
-    enum Encoding
-    {
-        EncodingUnknown,
-        Encoding8Bit,
-        EncodingUtf16
-    };
-
-    enum Text8
-    {
-        Text8Undecided,
-        Text8Cp1252,
-        Text8Utf8
-    };
-    enum LineEnds
-    {
-        LineEndsUnknown,
-        LineEndsLf, // LF, CR LF or CR CR LF
-        LineEndsCr
-    };
-
-    std::string sName;
     int fAllowed = RegTextRegedit4;
     RegTextSink* pSink = nullptr;
     // Set for text written elsewhere (ReadForeign).
     RegTextConverter* pConverter = nullptr;
-    bool fBigEndian = false;
-    bool fBom = false;
-    Text8 eText8 = Text8Cp1252;
-    LineEnds eLineEnds = LineEndsLf;
-    std::string sLineEnds; // as the first line ends, for EncodingName
-    size_t iLineEndScan = 0;
-    std::string sCrText;
     std::vector<std::string> vsKeyParts;
     std::string sConverted;
-    std::string sError;
-    bool fFailed = false;
     int nFormat = 0;
-    Encoding eEncoding = EncodingUnknown;
-    std::string sStart;   // the first bytes, until the encoding is known
-    std::string sPending; // text of a line not yet complete
-    std::string sCarry;   // UTF-16: an odd byte or a high surrogate still open
-    std::string sDecoded;
-    size_t nLine = 0;               // lines handled
-    unsigned long long ullNext = 0; // offset of the next line in the input (8-bit)
     bool fHeaderSeen = false;
     bool fHaveKey = false;
     bool fKeyDeleted = false;
@@ -297,289 +117,10 @@ struct RegTextReader::Impl
     std::string sWide;
     std::vector<std::string_view> vsvPath;
 
-    bool Fail(size_t nAtLine, const std::string& sReason)
-    {
-        if (!fFailed)
-            sError = sName + ":" + std::to_string(nAtLine) + ": " + sReason;
-        fFailed = true;
-        return false;
-    }
-
-    bool FailHere(const std::string& sReason) { return Fail(nLine, sReason); }
-
-    bool Feed(const char* pch, size_t cb)
-    {
-        if (fFailed)
-            return false;
-        if (eEncoding == EncodingUnknown)
-        {
-            sStart.append(pch, cb);
-            if (sStart.size() < 3)
-                return true;
-            return StartWith();
-        }
-        if (eEncoding == EncodingUtf16)
-            return FeedUtf16(pch, cb);
-        return FeedText(pch, cb);
-    }
-
-    // Decides the encoding from the first bytes (at least three of them, or
-    // all there are).
-    bool StartWith()
-    {
-        std::string sBytesIn;
-        sBytesIn.swap(sStart);
-        const unsigned char* pb = reinterpret_cast<const unsigned char*>(sBytesIn.data());
-        size_t cb = sBytesIn.size();
-        if (cb >= 2 && pb[0] == 0xFF && pb[1] == 0xFE)
-        {
-            eEncoding = EncodingUtf16;
-            fBom = true;
-            return FeedUtf16(sBytesIn.data() + 2, cb - 2);
-        }
-        if (cb >= 2 && pb[0] == 0xFE && pb[1] == 0xFF)
-        {
-            if (!pConverter)
-                return Fail(1, "unknown encoding: UTF-16 big-endian (regedit writes UTF-16LE)");
-            eEncoding = EncodingUtf16;
-            fBom = fBigEndian = true;
-            return FeedUtf16(sBytesIn.data() + 2, cb - 2);
-        }
-        // Without a byte order mark, UTF-16 shows in the zero high bytes of
-        // the header's ASCII letters.
-        if (pConverter && cb >= 2 && (pb[0] == 0) != (pb[1] == 0))
-        {
-            eEncoding = EncodingUtf16;
-            fBigEndian = pb[0] == 0;
-            return FeedUtf16(sBytesIn.data(), cb);
-        }
-        eEncoding = Encoding8Bit;
-        size_t iSkip = 0;
-        if (cb >= 3 && pb[0] == 0xEF && pb[1] == 0xBB && pb[2] == 0xBF)
-        {
-            iSkip = 3;
-            if (pConverter)
-                fBom = true, eText8 = Text8Utf8;
-        }
-        ullNext = iSkip;
-        return FeedText(sBytesIn.data() + iSkip, cb - iSkip);
-    }
-
-    bool FeedUtf16(const char* pch, size_t cb)
-    {
-        sDecoded.clear();
-        if (!sCarry.empty())
-        {
-            std::string sJoined;
-            sJoined.swap(sCarry);
-            sJoined.append(pch, cb);
-            if (!DecodeUtf16(sJoined.data(), sJoined.size()))
-                return false;
-        }
-        else if (!DecodeUtf16(pch, cb))
-            return false;
-        return FlushDecoded();
-    }
-
-    bool FlushDecoded()
-    {
-        std::string sChunk;
-        sChunk.swap(sDecoded);
-        return FeedText(sChunk.data(), sChunk.size());
-    }
-
-    size_t LineOfDecodedEnd() const
-    {
-        size_t nNewlines = 0;
-        for (char ch : sPending)
-            nNewlines += ch == '\n';
-        for (char ch : sDecoded)
-            nNewlines += ch == '\n';
-        return nLine + nNewlines + 1;
-    }
-
-    // Appends the ANSI form of whole UTF-16 units to sDecoded; an incomplete
-    // unit or surrogate pair at the end goes to sCarry.
-    bool DecodeUtf16(const char* pch, size_t cb)
-    {
-        const unsigned char* pb = reinterpret_cast<const unsigned char*>(pch);
-        size_t i = 0;
-        sDecoded.reserve(sDecoded.size() + cb / 2);
-        if (pConverter)
-            return DecodeUtf16AsUtf8(pb, cb);
-        while (i + 1 < cb)
-        {
-            unsigned int uUnit = pb[i] | (pb[i + 1] << 8);
-            if (uUnit < 0x80)
-            {
-                sDecoded.push_back(static_cast<char>(uUnit));
-                i += 2;
-                continue;
-            }
-            unsigned int uChar = uUnit;
-            size_t cbChar = 2;
-            if (uUnit >= 0xD800 && uUnit <= 0xDBFF)
-            {
-                if (i + 3 >= cb)
-                    break;
-                unsigned int uLow = pb[i + 2] | (pb[i + 3] << 8);
-                if (uLow >= 0xDC00 && uLow <= 0xDFFF)
-                {
-                    uChar = 0x10000 + ((uUnit - 0xD800) << 10) + (uLow - 0xDC00);
-                    cbChar = 4;
-                }
-            }
-            char chAnsi = 0;
-            if (!AnsiFromUnicode(uChar, &chAnsi))
-                return Fail(LineOfDecodedEnd(), "character " + CodePointText(uChar) +
-                                                    " has no form in the machine's ANSI code page "
-                                                    "(Windows-1252)");
-            sDecoded.push_back(chAnsi);
-            i += cbChar;
-        }
-        sCarry.assign(pch + i, cb - i);
-        return true;
-    }
-
-    // Text written elsewhere stays Unicode (as UTF-8) until each name and
-    // string goes through the converter.
-    bool DecodeUtf16AsUtf8(const unsigned char* pb, size_t cb)
-    {
-        const int iHigh = fBigEndian ? 0 : 1;
-        const int iLow = 1 - iHigh;
-        size_t i = 0;
-        while (i + 1 < cb)
-        {
-            unsigned int uUnit = pb[i + iLow] | (pb[i + iHigh] << 8);
-            if (uUnit < 0x80)
-            {
-                sDecoded.push_back(static_cast<char>(uUnit));
-                i += 2;
-                continue;
-            }
-            size_t cbChar = 2;
-            if (uUnit >= 0xD800 && uUnit <= 0xDBFF)
-            {
-                if (i + 3 >= cb)
-                    break;
-                unsigned int uLow = pb[i + 2 + iLow] | (pb[i + 2 + iHigh] << 8);
-                if (uLow >= 0xDC00 && uLow <= 0xDFFF)
-                {
-                    uUnit = 0x10000 + ((uUnit - 0xD800) << 10) + (uLow - 0xDC00);
-                    cbChar = 4;
-                }
-            }
-            AppendUtf8(uUnit, &sDecoded);
-            i += cbChar;
-        }
-        sCarry.assign(reinterpret_cast<const char*>(pb) + i, cb - i);
-        return true;
-    }
-
-    // Until the first line end tells whether lines end in LF (after any CRs)
-    // or in a CR alone, the text waits.
-    bool DecideLineEnds()
-    {
-        // Only text not searched before: a first line of any length costs
-        // its length once.
-        size_t iEnd = sPending.find_first_of("\r\n", iLineEndScan);
-        if (iEnd == std::string::npos)
-        {
-            iLineEndScan = sPending.size();
-            return false;
-        }
-        iLineEndScan = iEnd;
-        size_t iAfter = sPending.find_first_not_of('\r', iEnd);
-        if (iAfter == std::string::npos)
-            return false;
-        eLineEnds = sPending[iAfter] == '\n' ? LineEndsLf : LineEndsCr;
-        sLineEnds = eLineEnds == LineEndsCr ? "CR"
-                    : iAfter == iEnd        ? "LF"
-                    : iAfter == iEnd + 1    ? "CR LF"
-                                            : "CR CR LF";
-        return true;
-    }
-
-    bool FeedText(const char* pch, size_t cb)
-    {
-        if (eLineEnds == LineEndsUnknown)
-        {
-            sPending.append(pch, cb);
-            if (!DecideLineEnds())
-                return true;
-            std::string sHeld;
-            sHeld.swap(sPending);
-            return FeedText(sHeld.data(), sHeld.size());
-        }
-        if (eLineEnds == LineEndsCr)
-        {
-            sCrText.assign(pch, cb);
-            for (char& ch : sCrText)
-                if (ch == '\r')
-                    ch = '\n';
-            pch = sCrText.data();
-        }
-        const char* pEnd = pch + cb;
-        const char* p = pch;
-        if (!sPending.empty())
-        {
-            const char* pNewline = static_cast<const char*>(memchr(p, '\n', cb));
-            if (!pNewline)
-            {
-                sPending.append(p, cb);
-                return true;
-            }
-            sPending.append(p, static_cast<size_t>(pNewline - p));
-            std::string sLine;
-            sLine.swap(sPending);
-            if (!Line(sLine.data(), sLine.size(), 1))
-                return false;
-            p = pNewline + 1;
-        }
-        while (p < pEnd)
-        {
-            const char* pNewline =
-                static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(pEnd - p)));
-            if (!pNewline)
-            {
-                sPending.assign(p, static_cast<size_t>(pEnd - p));
-                return true;
-            }
-            if (!Line(p, static_cast<size_t>(pNewline - p), 1))
-                return false;
-            p = pNewline + 1;
-        }
-        return true;
-    }
-
     bool Finish()
     {
-        if (fFailed)
+        if (!FinishLines())
             return false;
-        if (eEncoding == EncodingUnknown && !StartWith())
-            return false;
-        if (eEncoding == EncodingUtf16 && !sCarry.empty())
-            return Fail(LineOfDecodedEnd(),
-                        "truncated UTF-16 file: it ends in the middle of a character");
-        if (eLineEnds == LineEndsUnknown)
-        {
-            // One line at most, or lines that end in CRs alone at the very end.
-            eLineEnds = LineEndsLf;
-            std::string sHeld;
-            sHeld.swap(sPending);
-            for (char& ch : sHeld)
-                if (ch == '\r')
-                    ch = '\n';
-            if (!FeedText(sHeld.data(), sHeld.size()))
-                return false;
-        }
-        if (!sPending.empty())
-        {
-            std::string sLine;
-            sLine.swap(sPending);
-            if (!Line(sLine.data(), sLine.size(), 0))
-                return false;
-        }
         if (!fHeaderSeen)
             return Fail(nLine == 0 ? 1 : nLine, "empty file, expected the REGEDIT4 header");
         if (fInHex)
@@ -587,24 +128,8 @@ struct RegTextReader::Impl
         return true;
     }
 
-    // One line without its newline; cbNewline is what followed it in the input.
-    bool Line(const char* pch, size_t cch, size_t cbNewline)
+    bool Line(std::string_view svLine, unsigned long long ullStart, bool fEnded) override
     {
-        ++nLine;
-        unsigned long long ullStart = ullNext;
-        ullNext += cch + cbNewline;
-        std::string_view svLine(pch, cch);
-        if (!svLine.empty() && svLine.back() == '\r')
-            svLine.remove_suffix(1);
-        if (pConverter)
-        {
-            while (!svLine.empty() && svLine.back() == '\r')
-                svLine.remove_suffix(1);
-            // Saved by an editor in UTF-8 or by regedit in the ANSI code page:
-            // the first line that is not ASCII tells.
-            if (eEncoding == Encoding8Bit && eText8 == Text8Undecided && !IsAscii(svLine))
-                eText8 = LooksUtf8(svLine) ? Text8Utf8 : Text8Cp1252;
-        }
         if (fInHex)
             return HexContinuation(svLine);
         std::string_view svTrimmed = TrimLeft(svLine);
@@ -622,7 +147,7 @@ struct RegTextReader::Impl
             std::string_view svComment = TrimRight(svTrimmed);
             // A record counts only once its end line is there with its newline:
             // anything shorter is the torn tail of a run that died.
-            if (svComment == kRecordBegin || (svComment == kRecordEnd && cbNewline > 0))
+            if (svComment == kRecordBegin || (svComment == kRecordEnd && fEnded))
                 pSink->RecordMark(svComment == kRecordEnd, ullStart);
             return true;
         }
@@ -698,11 +223,6 @@ struct RegTextReader::Impl
         fHaveKey = true;
         fKeyDeleted = fDelete;
         return true;
-    }
-
-    bool UnicodeText() const
-    {
-        return pConverter && (eEncoding == EncodingUtf16 || eText8 == Text8Utf8);
     }
 
     // A name or string of Unicode text in the machine's ANSI code page.
@@ -924,7 +444,7 @@ struct RegTextReader::Impl
             return Fail(nValueLine, "UTF-16 string data with an odd number of bytes");
         if (pConverter)
         {
-            Utf8FromUtf16(sUtf16, psOut);
+            *psOut = Utf16ToUtf8(sUtf16);
             std::string sReason;
             if (IsAscii(*psOut))
                 return true;
@@ -935,7 +455,7 @@ struct RegTextReader::Impl
         }
         unsigned int uBad = 0;
         if (!AnsiFromUtf16(sUtf16, psOut, &uBad))
-            return Fail(nValueLine, "character " + CodePointText(uBad) +
+            return Fail(nValueLine, "character " + CodePointName(uBad) +
                                         " in a string value has no form in the machine's "
                                         "ANSI code page (Windows-1252)");
         return true;
@@ -955,26 +475,14 @@ RegTextReader::~RegTextReader() = default;
 void RegTextReader::ReadForeign(RegTextConverter* pConverter)
 {
     m_pImpl->pConverter = pConverter;
-    m_pImpl->eText8 = Impl::Text8Undecided;
-    m_pImpl->eLineEnds = Impl::LineEndsUnknown;
+    m_pImpl->RegTextLines::ReadForeign();
+    // Without a converter, Unicode text has nowhere to go: read as before.
+    m_pImpl->fForeign = pConverter != nullptr;
 }
 
 std::string RegTextReader::EncodingName() const
 {
-    const Impl& impl = *m_pImpl;
-    std::string sName;
-    if (impl.eEncoding == Impl::EncodingUtf16)
-        sName = std::string(impl.fBigEndian ? "UTF-16BE" : "UTF-16LE") +
-                (impl.fBom ? "" : " without byte order mark");
-    else if (impl.eText8 == Impl::Text8Utf8)
-        sName = impl.fBom ? "UTF-8 with byte order mark" : "UTF-8";
-    else if (impl.eText8 == Impl::Text8Cp1252)
-        sName = "Windows-1252";
-    else
-        sName = "ASCII";
-    if (!impl.sLineEnds.empty())
-        sName += ", " + impl.sLineEnds + " line ends";
-    return sName;
+    return m_pImpl->EncodingName();
 }
 
 bool RegTextReader::Feed(const char* pch, size_t cb)
@@ -1000,43 +508,6 @@ int RegTextReader::Format() const
 size_t RegTextReader::Line() const
 {
     return m_pImpl->nLine;
-}
-
-bool ReadRegFile(const std::string& sPath, int fAllowedFormats, RegTextSink* pSink,
-                 std::string* psError, int* pnFormat)
-{
-    FILE* pFile = ::fopen(sPath.c_str(), "rb");
-    if (!pFile)
-    {
-        if (psError)
-            *psError = sPath + ": cannot be read: " + strerror(errno);
-        return false;
-    }
-    RegTextReader reader(sPath, fAllowedFormats, pSink);
-    std::vector<char> vchBlock(1 << 20);
-    bool fOk = true;
-    while (fOk)
-    {
-        size_t cbRead = fread(vchBlock.data(), 1, vchBlock.size(), pFile);
-        if (cbRead == 0)
-            break;
-        fOk = reader.Feed(vchBlock.data(), cbRead);
-    }
-    bool fReadError = ferror(pFile) != 0;
-    fclose(pFile);
-    if (fReadError)
-    {
-        if (psError)
-            *psError = sPath + ": cannot be read: " + strerror(EIO);
-        return false;
-    }
-    if (fOk)
-        fOk = reader.Finish();
-    if (!fOk && psError)
-        *psError = reader.Error();
-    if (pnFormat)
-        *pnFormat = reader.Format();
-    return fOk;
 }
 
 } // namespace detail

@@ -2,7 +2,9 @@
 // Wine's spooler keeps the same lists. Both follow Windows' two-call contract:
 // ask for the size, then fetch records with their strings packed after them.
 #include "fault_gate.h"
-#include "winsim_internal.h"
+#include "machine.h"
+
+#include <winsim/registry_tree.h>
 
 #include <winsim.h>
 #include <winspool.h>

@@ -3,8 +3,9 @@
 // refuses names a line; a text it takes makes a registry whose machine file
 // (REGEDIT4) reads back to the very same registry, so nothing it let through
 // can break the run's machine.
-#include "../../platform/preview/preview_codepage.h"
-#include "../../platform/src/winsim_internal.h"
+#include <winsim/codepage.h>
+#include <winsim/regtext_read.h>
+#include <winsim/regtext_write.h>
 
 #include <cctype>
 #include <cstdint>
@@ -24,7 +25,7 @@ public:
     bool ToAnsi(std::string_view svUtf8, size_t, std::string* psOut, std::string* psReason) override
     {
         size_t nChanged = 0;
-        if (preview::Utf8ToCp1252(svUtf8, psOut, &nChanged))
+        if (Utf8ToCp1252(svUtf8, psOut, &nChanged))
             return true;
         *psReason = "not UTF-8";
         return false;

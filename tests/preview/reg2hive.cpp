@@ -7,7 +7,8 @@
 // the key whose subtree the hive holds (HKEY_LOCAL_MACHINE\SOFTWARE). With
 // --control-set, CurrentControlSet is stored as ControlSet001 with
 // Select "Current" = 1, as in a SYSTEM hive that is not mounted.
-#include "../../platform/src/winsim_internal.h"
+#include <winsim/codepage.h>
+#include <winsim/regtext_read.h>
 
 #include <hivex.h>
 

@@ -5,7 +5,8 @@
 // the other way: typed on the terminal, it reaches the program as the
 // machine's ANSI text, as Windows hands a command line to an ANSI program.
 #include "preview.h"
-#include "preview_codepage.h"
+
+#include <winsim/codepage.h>
 
 #include <clocale>
 #include <cstring>
@@ -13,6 +14,9 @@
 
 namespace preview
 {
+
+using winsim::detail::Cp1252ToUtf8;
+using winsim::detail::Utf8ToCp1252;
 
 namespace
 {

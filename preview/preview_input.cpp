@@ -4,7 +4,8 @@
 // "VersionNumber"; machine files of this project also name it in
 // HKCU\Software\Wine "Version".
 #include "preview.h"
-#include "preview_codepage.h"
+
+#include <winsim/codepage.h>
 
 #include <sys/stat.h>
 
@@ -21,6 +22,7 @@ namespace preview
 {
 
 using winsim::detail::EqualNoCase;
+using winsim::detail::Utf8ToCp1252;
 
 namespace
 {
@@ -333,34 +335,14 @@ namespace
 // A text export, as regedit or an editor may have saved it.
 bool ReadText(const std::string& sPath, InputSink* pSink, InputFile* pFile, std::string* psError)
 {
-    FILE* pStream = ::fopen(sPath.c_str(), "rb");
-    if (!pStream)
-    {
-        *psError = sPath + ": cannot be read: " + strerror(errno);
+    int nFormat = 0;
+    std::string sEncoding;
+    if (!winsim::detail::ReadRegFile(
+            sPath, winsim::detail::RegTextRegedit4 | winsim::detail::RegTextVersion5, pSink,
+            psError, &nFormat, pSink, &sEncoding))
         return false;
-    }
-    winsim::detail::RegTextReader reader(
-        sPath, winsim::detail::RegTextRegedit4 | winsim::detail::RegTextVersion5, pSink);
-    reader.ReadForeign(pSink);
-    std::vector<char> vchBlock(1 << 20);
-    bool fOk = true;
-    size_t cbRead = 0;
-    while (fOk && (cbRead = fread(vchBlock.data(), 1, vchBlock.size(), pStream)) > 0)
-        fOk = reader.Feed(vchBlock.data(), cbRead);
-    bool fReadError = ferror(pStream) != 0;
-    fclose(pStream);
-    if (fReadError)
-    {
-        *psError = sPath + ": cannot be read: " + strerror(EIO);
-        return false;
-    }
-    if (!fOk || !reader.Finish())
-    {
-        *psError = reader.Error();
-        return false;
-    }
-    pFile->nFormat = reader.Format();
-    pFile->sEncoding = reader.EncodingName();
+    pFile->nFormat = nFormat;
+    pFile->sEncoding = sEncoding;
     return true;
 }
 

@@ -1,14 +1,15 @@
 // Windows-1252 as Windows converts to it: the code page's own characters,
 // then the best-fit table Microsoft publishes for code page 1252
 // (bestfit1252.txt, WCTABLE), then '?'.
-#include "preview_codepage.h"
-
-#include "../src/winsim_internal.h"
+#include <winsim/codepage.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 
-namespace preview
+namespace winsim
+{
+namespace detail
 {
 
 namespace
@@ -176,6 +177,83 @@ size_t AppendCharacter(unsigned int uChar, std::string* psOut)
 
 } // namespace
 
+bool AnsiFromUnicode(unsigned int uChar, char* pch)
+{
+    int nExact = ExactForm(uChar);
+    if (nExact < 0)
+        return false;
+    *pch = static_cast<char>(nExact);
+    return true;
+}
+
+bool AnsiFromUtf16(std::string_view svUtf16, std::string* psOut, unsigned int* puBad)
+{
+    psOut->clear();
+    const unsigned char* pb = reinterpret_cast<const unsigned char*>(svUtf16.data());
+    for (size_t i = 0; i + 1 < svUtf16.size();)
+    {
+        unsigned int uChar = NextUtf16(pb, svUtf16.size(), &i);
+        char chAnsi = 0;
+        if (!AnsiFromUnicode(uChar, &chAnsi))
+        {
+            *puBad = uChar;
+            return false;
+        }
+        psOut->push_back(chAnsi);
+    }
+    return true;
+}
+
+std::string CodePointName(unsigned int uChar)
+{
+    char szBuffer[16];
+    snprintf(szBuffer, sizeof szBuffer, "U+%04X", uChar);
+    return szBuffer;
+}
+
+// The character at *pi of UTF-16LE bytes: a surrogate pair as one, an unpaired
+// surrogate as itself; *pi moves past it.
+unsigned int NextUtf16(const unsigned char* pb, size_t cb, size_t* pi)
+{
+    size_t i = *pi;
+    unsigned int uChar = pb[i] | (pb[i + 1] << 8);
+    *pi = i + 2;
+    if (uChar >= 0xD800 && uChar <= 0xDBFF && i + 3 < cb)
+    {
+        unsigned int uLow = pb[i + 2] | (pb[i + 3] << 8);
+        if (uLow >= 0xDC00 && uLow <= 0xDFFF)
+        {
+            *pi = i + 4;
+            return 0x10000 + ((uChar - 0xD800) << 10) + (uLow - 0xDC00);
+        }
+    }
+    return uChar;
+}
+
+void AppendUtf8(unsigned int uChar, std::string* psOut)
+{
+    if (uChar < 0x80)
+        psOut->push_back(static_cast<char>(uChar));
+    else if (uChar < 0x800)
+    {
+        psOut->push_back(static_cast<char>(0xC0 | (uChar >> 6)));
+        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
+    }
+    else if (uChar < 0x10000)
+    {
+        psOut->push_back(static_cast<char>(0xE0 | (uChar >> 12)));
+        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 6) & 0x3F)));
+        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
+    }
+    else
+    {
+        psOut->push_back(static_cast<char>(0xF0 | (uChar >> 18)));
+        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 12) & 0x3F)));
+        psOut->push_back(static_cast<char>(0x80 | ((uChar >> 6) & 0x3F)));
+        psOut->push_back(static_cast<char>(0x80 | (uChar & 0x3F)));
+    }
+}
+
 int Cp1252FromCodePoint(unsigned int uChar)
 {
     int nExact = ExactForm(uChar);
@@ -199,7 +277,7 @@ size_t Utf16ToCp1252(std::string_view svUtf16Le, std::string* psOut)
     psOut->reserve(cb / 2);
     for (size_t i = 0; i < cb;)
     {
-        unsigned int uUnit = winsim::detail::NextUtf16(pb, cb, &i);
+        unsigned int uUnit = NextUtf16(pb, cb, &i);
         nChanged += AppendCharacter(uUnit, psOut);
     }
     return nChanged;
@@ -240,7 +318,7 @@ std::string Cp1252ToUtf8(std::string_view svCp1252)
     for (char ch : svCp1252)
     {
         unsigned char b = static_cast<unsigned char>(ch);
-        winsim::detail::AppendUtf8(b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : b, &sOut);
+        AppendUtf8(b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : b, &sOut);
     }
     return sOut;
 }
@@ -252,10 +330,11 @@ std::string Utf16ToUtf8(std::string_view svUtf16Le)
     const size_t cb = svUtf16Le.size() & ~static_cast<size_t>(1);
     for (size_t i = 0; i < cb;)
     {
-        unsigned int uUnit = winsim::detail::NextUtf16(pb, cb, &i);
-        winsim::detail::AppendUtf8(uUnit, &sOut);
+        unsigned int uUnit = NextUtf16(pb, cb, &i);
+        AppendUtf8(uUnit, &sOut);
     }
     return sOut;
 }
 
-} // namespace preview
+} // namespace detail
+} // namespace winsim

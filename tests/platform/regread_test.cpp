@@ -5,7 +5,9 @@
 
 #include <cstring>
 
-#include "../../../platform/src/winsim_internal.h"
+#include <winsim/codepage.h>
+#include <winsim/regtext_read.h>
+#include <winsim/regtext_write.h>
 
 namespace
 {

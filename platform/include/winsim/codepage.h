@@ -1,3 +1,7 @@
+// Windows-1252, the ANSI code page of the machines the program meets, and the
+// Unicode forms text comes in; the one home of the code page for the stand-in's
+// readers and the preview.
+//
 // Text as the program sees it: the machine hands names and strings to the
 // program's ANSI ("A") calls in its ANSI code page, Windows-1252. Text stored
 // in Unicode (NT hives, version 5.00 exports, REGEDIT4 saved as UTF-8) is
@@ -11,8 +15,30 @@
 #include <string>
 #include <string_view>
 
-namespace preview
+namespace winsim
 {
+namespace detail
+{
+
+// The character's exact Windows-1252 byte (Latin-1 except for 0x80-0x9F,
+// where the code page has typographic characters; its five undefined bytes
+// stand for the C1 controls of the same number). False when it has none: the
+// stand-in's own readers refuse such text, as regedit's files never hold it.
+bool AnsiFromUnicode(unsigned int uChar, char* pch);
+// UTF-16LE text (an odd last byte ignored) in Windows-1252, exact forms only;
+// false with the first character that has none in *puBad.
+bool AnsiFromUtf16(std::string_view svUtf16, std::string* psOut, unsigned int* puBad);
+// "U+20AC"
+std::string CodePointName(unsigned int uChar);
+
+// Appends one character as UTF-8 (surrogates too, as the readers meet them).
+void AppendUtf8(unsigned int uChar, std::string* psOut);
+// The character at *pi of cb bytes of UTF-16LE (a surrogate pair as one, an
+// unpaired surrogate as itself); *pi moves past it. Needs *pi + 1 < cb.
+unsigned int NextUtf16(const unsigned char* pb, size_t cb, size_t* pi);
+
+// What follows is Windows' own conversion, best fit included, for text
+// stored in Unicode on a real machine (the preview's inputs).
 
 // The Windows-1252 byte Windows gives the character (exact or best fit);
 // -1 when it has none and becomes '?'.
@@ -41,4 +67,5 @@ std::string Cp1252ToUtf8(std::string_view svCp1252);
 // forms, as Utf8ToCp1252 expects them).
 std::string Utf16ToUtf8(std::string_view svUtf16Le);
 
-} // namespace preview
+} // namespace detail
+} // namespace winsim

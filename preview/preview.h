@@ -2,7 +2,10 @@
 // exports of a real machine and shows what the run would do there.
 #pragma once
 
-#include "../src/winsim_internal.h"
+#include <winsim/machine_folder.h>
+#include <winsim/registry_tree.h>
+#include <winsim/regtext_read.h>
+#include <winsim/regtext_write.h>
 
 #include <string>
 #include <string_view>
@@ -21,7 +24,7 @@ struct VersionClue
 };
 
 // A name or string stored in a form Windows-1252 does not have exactly: the
-// program sees it converted (see preview_codepage.h).
+// program sees it converted (see winsim/codepage.h).
 struct Conversion
 {
     std::string sKey;    // the key as the program sees it, root first

@@ -3,7 +3,8 @@
 // USER.DAT give HKEY_USERS, where HKEY_CURRENT_USER is .DEFAULT unless
 // someone is logged on with a profile of their own.
 #include "preview.h"
-#include "preview_codepage.h"
+
+#include <winsim/codepage.h>
 
 namespace preview
 {

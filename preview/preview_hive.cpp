@@ -2,7 +2,8 @@
 // to the preview, read through libhivex. A hive does not say where it was
 // mounted: its file name does, as Windows names them.
 #include "preview.h"
-#include "preview_codepage.h"
+
+#include <winsim/codepage.h>
 
 #include <hivex.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // REGEDIT4 reading and writing, and loading a machine folder.
 #include "platform_test_util.h"
 
-#include "../../../platform/src/winsim_internal.h"
+#include <winsim/machine_folder.h>
 
 namespace
 {
