@@ -82,7 +82,31 @@ struct RegKey
     // Set when the key leaves the tree; open handles keep the node alive and
     // answer ERROR_KEY_DELETED from then on.
     bool fDeleted = false;
+    // How vpSubkeys is sorted, which is the order RegEnumKeyA hands them out
+    // in: false as NT keeps them (the UTF-16 units of the names the machine
+    // stores, in lower case), true as 9x does (the ANSI names, ASCII letters
+    // folded). See SetSubkeyOrder.
+    bool fAnsiOrder = false;
+    // The machine stores the name in Unicode, and sName (what the A calls
+    // see) is a lossy conversion of it: the original is kept aside (see
+    // OriginalName), so names that convert exactly cost nothing more.
+    bool fHasOriginal = false;
+    RegKey() = default;
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+    ~RegKey();
 };
+
+// The name as the machine stores it, in UTF-8; empty when it is sName.
+std::string_view OriginalName(const RegKey& key);
+// An A call's name, or the A form of a Unicode name with the original
+// (UTF-8; empty when the same), compared as the key's list is sorted.
+int CompareSubkeyName(const RegKey& parent, const RegKey& child, std::string_view svName,
+                      std::string_view svOriginal = std::string_view());
+// A UTF-16 unit in lower case, as Windows' case table has it.
+unsigned int LowerUnit(unsigned int uUnit);
+// The UTF-16 unit of a Windows-1252 byte.
+unsigned int UnitFromAnsi(unsigned char chAnsi);
 
 enum RootIndex
 {
@@ -102,6 +126,10 @@ struct Registry
     Registry();
 };
 
+// Sorts every key's subkeys of the registry in the family's order (keys
+// that become equal merge, as they would on import there).
+void SetSubkeyOrder(Registry& registry, bool fAnsiOrder);
+
 const char* RootName(int iRoot);
 // Full names and the short forms (HKLM ...), any letter case; -1 if unknown.
 int RootFromName(std::string_view svName);
@@ -110,12 +138,15 @@ int RootFromName(std::string_view svName);
 std::vector<std::string> SplitKeyPath(const std::string& sPath);
 
 // The child's slot in its parent's list, or null.
-const std::shared_ptr<RegKey>* FindChild(const RegKey& key, std::string_view svName);
+const std::shared_ptr<RegKey>* FindChild(const RegKey& key, std::string_view svName,
+                                         std::string_view svOriginal = std::string_view());
 RegValue* FindValue(RegKey& key, std::string_view svName);
 const RegValue* FindValue(const RegKey& key, std::string_view svName);
-// Finds or makes one child; *pfCreated tells which.
+// Finds or makes one child; *pfCreated tells which. svOriginal: the name the
+// machine stores in Unicode (UTF-8), where svName converts it lossily.
 const std::shared_ptr<RegKey>& ChildFor(RegKey& key, std::string_view svName, bool* pfCreated,
-                                        const FILETIME& ftNow);
+                                        const FILETIME& ftNow,
+                                        std::string_view svOriginal = std::string_view());
 
 std::shared_ptr<RegKey> FindSubkey(const std::shared_ptr<RegKey>& pFrom,
                                    const std::vector<std::string>& vsPath);
@@ -124,6 +155,7 @@ std::shared_ptr<RegKey> CreateSubkey(const std::shared_ptr<RegKey>& pFrom,
                                      const std::vector<std::string>& vsPath, bool* pfCreated);
 // Takes the child out of the tree and marks its whole subtree deleted.
 void RemoveSubkey(RegKey& parent, std::string_view svName);
+void RemoveSubkey(RegKey& parent, const RegKey& child);
 void SetValueBytes(RegKey& key, std::string_view svName, DWORD dwType, std::string_view svBytes);
 bool DeleteValue(RegKey& key, std::string_view svName);
 void TouchKey(RegKey& key);
@@ -161,6 +193,7 @@ struct RegEdit
     } eKind = CreateKey;
     int iRoot = RootLocalMachine;
     std::vector<std::string> vsPath;
+    std::vector<std::string> vsOriginals; // see RegTextSink::KeyOriginals
     std::string sValueName;
     DWORD dwType = REG_NONE;
     std::string sBytes;
@@ -169,6 +202,9 @@ struct RegEdit
 // The comment lines around each change record appended to registry.reg.
 inline constexpr char kRecordBegin[] = ";winsim:begin";
 inline constexpr char kRecordEnd[] = ";winsim:end";
+// The comment line before a key line whose path has names the machine stores
+// in Unicode: the path again, those names in UTF-8 (the others as they are).
+inline constexpr char kKeyOriginals[] = ";winsim:key ";
 
 // What a reader hands on, item by item in file order, each as soon as its line
 // is read. The views point into the reader's buffers: copy what must last.
@@ -179,6 +215,10 @@ public:
     virtual void Key(int iRoot, const std::vector<std::string_view>& vsvPath, bool fDelete) = 0;
     virtual void Value(std::string_view svName, DWORD dwType, std::string_view svBytes) = 0;
     virtual void RemoveValue(std::string_view svName) = 0;
+    // Before a Key: the names the machine stores in Unicode (UTF-8) for the
+    // parts of its path whose ANSI form is a lossy conversion, empty for the
+    // others.
+    virtual void KeyOriginals(const std::vector<std::string>& vsOriginals) { (void)vsOriginals; }
     // The stand-in's change records in registry.reg: ";winsim:begin" and ";winsim:end".
     virtual void RecordMark(bool fEnd, unsigned long long ullOffset)
     {
@@ -210,6 +250,14 @@ public:
     // surrogate in its three-byte form). False with *psReason refuses it.
     virtual bool ToAnsi(std::string_view svUtf8, size_t nLine, std::string* psOut,
                         std::string* psReason) = 0;
+    // A string value of cbData bytes, an odd number, read as the units its
+    // bytes make; svAnsi is what the program sees.
+    virtual void OddLengthString(size_t nLine, size_t cbData, std::string_view svAnsi)
+    {
+        (void)nLine;
+        (void)cbData;
+        (void)svAnsi;
+    }
 };
 
 // Windows' own limits on what a registry holds.
@@ -258,10 +306,12 @@ public:
     void Key(int iRoot, const std::vector<std::string_view>& vsvPath, bool fDelete) override;
     void Value(std::string_view svName, DWORD dwType, std::string_view svBytes) override;
     void RemoveValue(std::string_view svName) override;
+    void KeyOriginals(const std::vector<std::string>& vsOriginals) override;
 
 protected:
     Registry& m_registry;
-    std::vector<RegKey*> m_vpPath; // the last key line's keys, reused by the next one
+    std::vector<std::string> m_vsOriginals; // for the next Key
+    std::vector<RegKey*> m_vpPath;          // the last key line's keys, reused by the next one
     RegKey* m_pKey = nullptr;
     FILETIME m_ftNow;
 };
@@ -273,11 +323,14 @@ public:
     void Key(int iRoot, const std::vector<std::string_view>& vsvPath, bool fDelete) override;
     void Value(std::string_view svName, DWORD dwType, std::string_view svBytes) override;
     void RemoveValue(std::string_view svName) override;
+    void KeyOriginals(const std::vector<std::string>& vsOriginals) override;
     std::vector<RegEdit> vEdits;
 
 private:
     int m_iRoot = RootLocalMachine;
     std::vector<std::string> m_vsPath;
+    std::vector<std::string> m_vsOriginals;
+    bool m_fOriginalsForKey = false;
 };
 
 // Parses the whole text before anything is applied, so a bad file changes nothing.
