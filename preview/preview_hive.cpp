@@ -230,6 +230,10 @@ private:
             std::string sReason;
             if (!m_pConverter->ToAnsi(sUtf8, 0, &sAnsi, &sReason))
                 return Fail(vsPath, sReason);
+            // An odd last byte is no part of any character: the A calls hand
+            // over the whole units alone, as the text readers read an export.
+            if (cbData % 2 != 0)
+                m_pConverter->OddLengthString(0, cbData, sAnsi);
             svData = sAnsi;
         }
         m_pSink->Value(sName, dwType, svData);

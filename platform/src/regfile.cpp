@@ -34,20 +34,24 @@ RegTreeSink::RegTreeSink(Registry& registry) : m_registry(registry), m_ftNow(Cur
 
 void RegTreeSink::Key(int iRoot, const std::vector<std::string_view>& vsvPath, bool fDelete)
 {
+    std::vector<std::string> vsOriginals;
+    vsOriginals.swap(m_vsOriginals);
+    auto Original = [&vsOriginals](size_t i)
+    { return i < vsOriginals.size() ? std::string_view(vsOriginals[i]) : std::string_view(); };
     RegKey* pRoot = m_registry.apRoots[iRoot].get();
     if (fDelete)
     {
         m_vpPath.clear();
         m_pKey = nullptr;
         RegKey* pKey = pRoot;
-        for (std::string_view svName : vsvPath)
+        for (size_t i = 0; i < vsvPath.size(); ++i)
         {
-            const std::shared_ptr<RegKey>* ppChild = FindChild(*pKey, svName);
+            const std::shared_ptr<RegKey>* ppChild = FindChild(*pKey, vsvPath[i], Original(i));
             if (!ppChild)
                 return;
             pKey = ppChild->get();
         }
-        RemoveSubkey(*pKey->pParent, pKey->sName);
+        RemoveSubkey(*pKey->pParent, *pKey);
         return;
     }
     // Exports list keys depth first: the last key line's keys are mostly the
@@ -57,7 +61,8 @@ void RegTreeSink::Key(int iRoot, const std::vector<std::string_view>& vsvPath, b
     {
         nKept = 1;
         while (nKept < m_vpPath.size() && nKept - 1 < vsvPath.size() &&
-               EqualNoCase(m_vpPath[nKept]->sName, vsvPath[nKept - 1]))
+               CompareSubkeyName(*m_vpPath[nKept - 1], *m_vpPath[nKept], vsvPath[nKept - 1],
+                                 Original(nKept - 1)) == 0)
             ++nKept;
     }
     if (nKept == 0)
@@ -71,10 +76,15 @@ void RegTreeSink::Key(int iRoot, const std::vector<std::string_view>& vsvPath, b
     for (size_t i = nKept - 1; i < vsvPath.size(); ++i)
     {
         bool fCreated = false;
-        pKey = ChildFor(*pKey, vsvPath[i], &fCreated, m_ftNow).get();
+        pKey = ChildFor(*pKey, vsvPath[i], &fCreated, m_ftNow, Original(i)).get();
         m_vpPath.push_back(pKey);
     }
     m_pKey = pKey;
+}
+
+void RegTreeSink::KeyOriginals(const std::vector<std::string>& vsOriginals)
+{
+    m_vsOriginals = vsOriginals;
 }
 
 void RegTreeSink::Value(std::string_view svName, DWORD dwType, std::string_view svBytes)
@@ -91,11 +101,21 @@ void RegEditSink::Key(int iRoot, const std::vector<std::string_view>& vsvPath, b
 {
     m_iRoot = iRoot;
     m_vsPath.assign(vsvPath.begin(), vsvPath.end());
+    if (!m_fOriginalsForKey)
+        m_vsOriginals.clear();
+    m_fOriginalsForKey = false;
     RegEdit edit;
     edit.eKind = fDelete ? RegEdit::DeleteKey : RegEdit::CreateKey;
     edit.iRoot = iRoot;
     edit.vsPath = m_vsPath;
+    edit.vsOriginals = m_vsOriginals;
     vEdits.push_back(std::move(edit));
+}
+
+void RegEditSink::KeyOriginals(const std::vector<std::string>& vsOriginals)
+{
+    m_vsOriginals = vsOriginals;
+    m_fOriginalsForKey = true;
 }
 
 void RegEditSink::Value(std::string_view svName, DWORD dwType, std::string_view svBytes)
@@ -104,6 +124,7 @@ void RegEditSink::Value(std::string_view svName, DWORD dwType, std::string_view 
     edit.eKind = RegEdit::SetValue;
     edit.iRoot = m_iRoot;
     edit.vsPath = m_vsPath;
+    edit.vsOriginals = m_vsOriginals;
     edit.sValueName = std::string(svName);
     edit.dwType = dwType;
     edit.sBytes = std::string(svBytes);
@@ -116,6 +137,7 @@ void RegEditSink::RemoveValue(std::string_view svName)
     edit.eKind = RegEdit::DeleteValue;
     edit.iRoot = m_iRoot;
     edit.vsPath = m_vsPath;
+    edit.vsOriginals = m_vsOriginals;
     edit.sValueName = std::string(svName);
     vEdits.push_back(std::move(edit));
 }
@@ -170,12 +192,40 @@ struct TextOut
     }
 };
 
+// Before the key line of a key with a name stored in Unicode on its path:
+// that path, those names as the machine stores them (the reader pairs them
+// with the key line's names). Nothing, in one pass up, for every other key.
+void OriginalsLine(const RegKey& key, std::string* psOut)
+{
+    bool fAny = false;
+    for (const RegKey* pKey = &key; pKey && !fAny; pKey = pKey->pParent)
+        fAny = pKey->fHasOriginal;
+    if (!fAny)
+        return;
+    std::vector<std::string_view> vsvParts;
+    for (const RegKey* pKey = &key; pKey; pKey = pKey->pParent)
+    {
+        std::string_view svOriginal = OriginalName(*pKey);
+        vsvParts.push_back(svOriginal.empty() ? std::string_view(pKey->sName) : svOriginal);
+    }
+    *psOut += kKeyOriginals;
+    for (auto it = vsvParts.rbegin(); it != vsvParts.rend(); ++it)
+    {
+        if (it != vsvParts.rbegin())
+            *psOut += '\\';
+        *psOut += *it;
+    }
+    *psOut += '\n';
+}
+
 void FormatKey(const RegKey& key, std::string* psPath, bool fRoot, TextOut* pOut)
 {
     std::string* psOut = &pOut->sText;
     if (!fRoot || !key.vValues.empty())
     {
-        *psOut += "\n[";
+        *psOut += "\n";
+        OriginalsLine(key, psOut);
+        *psOut += "[";
         *psOut += *psPath;
         *psOut += "]\n";
         for (const RegValue& value : key.vValues)
@@ -295,6 +345,31 @@ bool ParseRegText(const std::string& sText, const std::string& sName, std::vecto
     return true;
 }
 
+namespace
+{
+
+// The edit's key, found or made along its path, by the names the machine
+// stores where they are Unicode.
+std::shared_ptr<RegKey> EditKey(const std::shared_ptr<RegKey>& pRoot, const RegEdit& edit,
+                                bool fCreate)
+{
+    FILETIME ftNow = CurrentFileTime();
+    std::shared_ptr<RegKey> pKey = pRoot;
+    for (size_t i = 0; pKey && i < edit.vsPath.size(); ++i)
+    {
+        std::string_view svOriginal =
+            i < edit.vsOriginals.size() ? edit.vsOriginals[i] : std::string_view();
+        bool fCreated = false;
+        const std::shared_ptr<RegKey>* ppChild =
+            fCreate ? &ChildFor(*pKey, edit.vsPath[i], &fCreated, ftNow, svOriginal)
+                    : FindChild(*pKey, edit.vsPath[i], svOriginal);
+        pKey = ppChild ? *ppChild : nullptr;
+    }
+    return pKey;
+}
+
+} // namespace
+
 void ApplyRegEdits(Registry& registry, const std::vector<RegEdit>& vEdits)
 {
     for (const RegEdit& edit : vEdits)
@@ -303,22 +378,21 @@ void ApplyRegEdits(Registry& registry, const std::vector<RegEdit>& vEdits)
         switch (edit.eKind)
         {
         case RegEdit::CreateKey:
-            CreateSubkey(pRoot, edit.vsPath, nullptr);
+            EditKey(pRoot, edit, true);
             break;
         case RegEdit::DeleteKey:
         {
-            std::shared_ptr<RegKey> pKey = FindSubkey(pRoot, edit.vsPath);
+            std::shared_ptr<RegKey> pKey = EditKey(pRoot, edit, false);
             if (pKey && pKey->pParent)
-                RemoveSubkey(*pKey->pParent, pKey->sName);
+                RemoveSubkey(*pKey->pParent, *pKey);
             break;
         }
         case RegEdit::SetValue:
-            SetValueBytes(*CreateSubkey(pRoot, edit.vsPath, nullptr), edit.sValueName, edit.dwType,
-                          edit.sBytes);
+            SetValueBytes(*EditKey(pRoot, edit, true), edit.sValueName, edit.dwType, edit.sBytes);
             break;
         case RegEdit::DeleteValue:
         {
-            std::shared_ptr<RegKey> pKey = FindSubkey(pRoot, edit.vsPath);
+            std::shared_ptr<RegKey> pKey = EditKey(pRoot, edit, false);
             if (pKey)
                 DeleteValue(*pKey, edit.sValueName);
             break;
