@@ -1,0 +1,599 @@
+#!/usr/bin/env python3
+"""A second opinion on a preview: the shipped program run under Wine on the
+same machine, compared with the preview's run.
+
+    preview_wine.py PREVIEW-PROGRAM [preview options] --machine FILE ... -- TEXT
+
+(scripts/preview --wine runs this.) The preview runs first, as without
+--wine; then the Windows build runs under Wine in a fresh prefix into which
+the parts of the machine the program works on were imported, with the
+recording component library when the preview assumed one. The output ends
+with the verdict: the same registry changes, component calls and log lines
+(the log's start time and the system folder masked), or each difference.
+
+Exit status: 0 when both runs agree, 3 when they differ; otherwise that of
+the preview (1 for a refusal), or 1 when Wine cannot run here.
+
+The program reads only a few keys, so only those go to Wine (and are listed);
+the rest of a real machine would make Wine slow (a machine's Services key) or
+make it run the machine's class installers (Control\\Class), which fail there.
+Strings and names are read from the inputs here, not by the preview's reader,
+and given to Wine in Unicode, so that Wine keeps and orders them as Windows
+does; only 9x binary registry files (SYSTEM.DAT, USER.DAT) are taken from the
+preview's reading.
+"""
+
+import difflib
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+# Where the scenario runner (its Wine session helpers) and the preview's
+# sources live: one place each to change when they move.
+SCENARIO_RUNNER_DIR = os.path.join(ROOT, "tests", "scenarios")
+PREVIEW_SOURCE_DIR = os.path.join(ROOT, "platform", "preview")
+sys.path.insert(0, HERE)
+sys.path.insert(0, SCENARIO_RUNNER_DIR)
+import hivefile  # noqa: E402
+import regfile  # noqa: E402
+import run_scenario  # noqa: E402
+
+AGREE, DIFFER = 0, 3
+HKLM, HKCU = "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"
+CCS = HKLM + "\\System\\CurrentControlSet"
+# What the program reads and writes besides the spooler's printers (which
+# Wine's spooler reads from the printers key).
+IMPORTED = [HKLM + "\\SOFTWARE\\Brenmoor", HKCU + "\\Software\\Brenmoor", CCS + "\\Control\\Print\\Printers",
+            HKLM + "\\Enum\\PARENUM", HKLM + "\\Enum\\LPTENUM", HKLM + "\\Enum\\USBPRINT",
+            CCS + "\\Services\\Class"]
+# Where the program's changes are compared (the parents of the keys it removes).
+COMPARED = [HKLM + "\\SOFTWARE\\Brenmoor", HKCU + "\\Software\\Brenmoor", HKLM + "\\Enum",
+            CCS + "\\Services\\Class", CCS + "\\Control\\Print"]
+HIVE_ROOTS = {"SYSTEM": HKLM + "\\SYSTEM", "SOFTWARE": HKLM + "\\SOFTWARE", "NTUSER.DAT": HKCU,
+              "DEFAULT": "HKEY_USERS\\.DEFAULT", "SAM": HKLM + "\\SAM", "SECURITY": HKLM + "\\SECURITY"}
+WINE_SYSTEM = "C:\\windows\\system32"
+
+
+class Refusal(Exception):
+    pass
+
+
+# --- Windows-1252 as Windows converts to it -----------------------------------
+
+
+def _best_fit():
+    """The best-fit table the preview uses (Microsoft's for code page 1252)."""
+    table = {}
+    for path in glob.glob(os.path.join(PREVIEW_SOURCE_DIR, "*codepage*.cpp")):
+        with open(path) as f:
+            for wide, ansi in re.findall(r"\{0x([0-9A-Fa-f]{4}), 0x([0-9A-Fa-f]{2})\}", f.read()):
+                table[int(wide, 16)] = int(ansi, 16)
+    for wide in range(0xFF01, 0xFF5F):
+        table[wide] = wide - 0xFF01 + 0x21
+    return table
+
+
+BEST_FIT = _best_fit()
+
+
+def to_ansi(text):
+    """Unicode text as a Windows "A" call hands it over, as the Latin-1
+    characters of its bytes (the form regfile keeps REGEDIT4 text in)."""
+    out = []
+    for ch in text:
+        try:
+            out.append(ch.encode("cp1252").decode("latin-1"))
+        except UnicodeEncodeError:
+            code = ord(ch)
+            if code in BEST_FIT:
+                out.append(chr(BEST_FIT[code]))
+            else:
+                out.append("?" * (2 if code > 0xFFFF else 1))
+    return "".join(out)
+
+
+def from_ansi(text):
+    """Latin-1 characters of Windows-1252 bytes as the text they stand for."""
+    return "".join(ch if 0x80 <= ord(ch) < 0xA0 and ch in "\x81\x8d\x8f\x90\x9d"
+                   else ch.encode("latin-1").decode("cp1252") for ch in text)
+
+
+# --- the machine as Wine gets it ------------------------------------------------
+
+
+def under(path, roots):
+    lower = path.lower()
+    return any(lower == r.lower() or lower.startswith(r.lower() + "\\") for r in roots)
+
+
+def above(path, roots):
+    lower = path.lower() + "\\"
+    return any(r.lower().startswith(lower) for r in roots)
+
+
+def decode_text(raw):
+    """An export's text in whatever encoding regedit or an editor wrote."""
+    if raw.startswith(b"\xff\xfe"):
+        return raw[2:].decode("utf-16-le", "replace")
+    if raw.startswith(b"\xfe\xff"):
+        return raw[2:].decode("utf-16-be", "replace")
+    if raw.startswith(b"\xef\xbb\xbf"):
+        return raw[3:].decode("utf-8", "replace")
+    if raw[1:2] == b"\0":
+        return raw.decode("utf-16-le", "replace")
+    if raw[:1] == b"\0":
+        return raw.decode("utf-16-be", "replace")
+    try:
+        return raw.decode("utf-8")
+    except UnicodeDecodeError:
+        return from_ansi(raw.decode("latin-1"))
+
+
+class WineMachine:
+    """The keys Wine gets, in Unicode, and what was left out."""
+
+    def __init__(self, user):
+        self.registry = regfile.Registry()
+        self.user = user or ".DEFAULT"
+        self.skipped = 0  # keys of text exports not imported
+        self.notes = []
+        self.users = regfile.Registry()  # HKEY_USERS\<user>, for 9x whole exports
+
+    def wanted(self, path, control_sets):
+        """Whether a key of an input goes to Wine: IMPORTED with the control
+        set that is current standing for CurrentControlSet."""
+        lower = path.lower()
+        for cs in control_sets:
+            lower = lower.replace("\\system\\%s\\" % cs, "\\system\\currentcontrolset\\")
+        if lower.startswith("hkey_users\\"):
+            parts = lower.split("\\", 2)
+            lower = HKCU.lower() + ("\\" + parts[2] if len(parts) > 2 else "")
+        return under(lower, IMPORTED)
+
+    def add_text(self, path):
+        with open(path, "rb") as f:
+            text = decode_text(f.read())
+        lines = text.replace("\r\n", "\n").replace("\r", "\n").split("\n")
+        header = next((l.strip().lstrip("\ufeff") for l in lines if l.strip()), "")
+        if header not in ("REGEDIT4", "Windows Registry Editor Version 5.00"):
+            raise Refusal("%s: not a registry export" % path)
+        # The current control set of a hive-derived export, which has no CurrentControlSet.
+        current = re.search(r"^\[HKEY_LOCAL_MACHINE\\SYSTEM\\Select\]\n(?:[^\[].*\n)*?\"Current\"=dword:([0-9a-f]{8})",
+                            "\n".join(lines), re.I | re.M)
+        control_sets = ["controlset%03d" % int(current.group(1), 16)] if current else []
+        kept, skipped = sections([header] + lines[1:], lambda p: self.wanted(p, control_sets))
+        self.skipped += skipped
+        for op in regfile.parse_operations(kept, path):
+            self.apply(op, control_sets, header == "REGEDIT4")
+
+    def apply(self, op, control_sets, ansi):
+        path = op[1]
+        for cs in control_sets:
+            path = re.sub(r"(?i)^(HKEY_LOCAL_MACHINE\\SYSTEM\\)%s(?=\\|$)" % cs, r"\1CurrentControlSet", path)
+        if path.upper().startswith("HKEY_USERS\\"):
+            parts = path.split("\\", 2)
+            if parts[1].lower() != self.user.lower():
+                return
+            path = HKCU + ("\\" + parts[2] if len(parts) > 2 else "")
+        if op[0] == "key":
+            self.registry.create_key(path)
+        elif op[0] == "delkey":
+            self.registry.delete_key(path)
+        elif op[0] == "value":
+            data = op[4]
+            # REGEDIT4 hex(1)/(2)/(7) data are the machine's ANSI bytes.
+            if ansi and op[3] in regfile.STRING_TYPES:
+                data = from_ansi(data)
+            self.registry.set_value(path, op[2], op[3], data)
+
+    def add_hive(self, path, hive):
+        base = HIVE_ROOTS.get(os.path.basename(path).upper())
+        if base is None:
+            return
+        control_sets = []
+        select = hive.find("Select")
+        if base.endswith("\\SYSTEM") and select is not None and hive.find("CurrentControlSet") is None:
+            current = dict((n.lower(), d) for n, t, d in hive.values(select)).get("current")
+            if current and len(current) == 4:
+                control_sets = ["ControlSet%03d" % int.from_bytes(current, "little")]
+
+        def visit(key_path, values):
+            self.apply(("key", key_path), control_sets, False)
+            for name, vtype, data in values:
+                if vtype in regfile.STRING_TYPES:
+                    data = regfile.utf16_bytes_to_text(data)
+                self.apply(("value", key_path, name, vtype, data), control_sets, False)
+
+        for root in IMPORTED:
+            for cs in control_sets or ["CurrentControlSet"]:
+                full = root.replace("\\CurrentControlSet\\", "\\%s\\" % cs)
+                if not full.lower().startswith(base.lower() + "\\"):
+                    continue
+                offset = hive.find(full[len(base) + 1:])
+                if offset is not None:
+                    hive.walk(offset, base + full[len(base):], visit)
+        self.notes.append("%s: read as a hive; only the keys above taken from it" % path)
+
+    def add_preview_reading(self, path, preview_before):
+        """A 9x binary registry file: its keys as the preview read them."""
+        for key in preview_before.keys.values():
+            if under(key.path, IMPORTED):
+                self.registry.create_key(key.path)
+                for name, vtype, data in key.values.values():
+                    data = from_ansi(data) if vtype in regfile.STRING_TYPES else data
+                    self.registry.set_value(key.path, from_ansi(name), vtype, data)
+        self.notes.append("%s: a 9x registry file, taken as the preview read it (not read twice)" % path)
+
+    def read(self, paths, preview_before):
+        creg = False
+        for path in paths:
+            with open(path, "rb") as f:
+                head = f.read(4)
+            try:
+                if head == b"regf":
+                    self.add_hive(path, hivefile.read(path))
+                elif head == b"CREG":
+                    creg = True
+                else:
+                    self.add_text(path)
+            except (hivefile.HiveError, regfile.RegError, struct_error) as e:
+                raise Refusal("%s: %s" % (path, e))
+        if creg:
+            self.add_preview_reading(", ".join(p for p in paths), preview_before)
+
+    def export(self, version):
+        """The keys as a version 5.00 export (UTF-16LE), as regedit imports it."""
+        out = ["Windows Registry Editor Version 5.00", ""]
+        for k in sorted(self.registry.keys):
+            key = self.registry.keys[k]
+            if not under(key.path, IMPORTED):
+                continue  # regedit makes the parents
+            out.append("[%s]" % key.path)
+            for _, (name, vtype, data) in sorted(key.values.items()):
+                out.append(format_value(name, vtype, data))
+            out.append("")
+        out += ["[HKEY_CURRENT_USER\\Software\\Wine]", '"Version"="%s"' % version, ""]
+        return ("\ufeff" + "\r\n".join(out) + "\r\n").encode("utf-16-le")
+
+    def summary(self):
+        counts = []
+        for root in IMPORTED:
+            n = sum(1 for k in self.registry.keys.values() if under(k.path, [root]))
+            if n:
+                counts.append("%s (%d key%s)" % (short(root), n, "" if n == 1 else "s"))
+        return counts
+
+
+try:
+    from struct import error as struct_error
+except ImportError:  # pragma: no cover
+    struct_error = ValueError
+
+
+def format_value(name, vtype, data):
+    left = "@" if name == "" else regfile.format_string(name)
+    if vtype == regfile.REG_SZ and not re.search(r"[\0\r\n]", data):
+        return left + "=" + regfile.format_string(data)
+    if vtype == regfile.REG_DWORD and len(data) == 4:
+        return left + "=dword:%08x" % int.from_bytes(data, "little")
+    if vtype in regfile.STRING_TYPES:
+        data = (data + "\0").encode("utf-16-le", "surrogatepass")
+    kind = "hex:" if vtype == regfile.REG_BINARY else "hex(%x):" % vtype
+    return left + "=" + kind + ",".join("%02x" % b for b in data)
+
+
+def short(path):
+    return path.replace(HKLM, "HKLM").replace(HKCU, "HKCU")
+
+
+# --- comparing ------------------------------------------------------------------
+
+
+def ansi_registry(registry, convert):
+    """The registry with CurrentControlSet spelt out and, when convert, its
+    text in the machine's ANSI code page (as the program sees it)."""
+    link = registry.keys.get(CCS.lower())
+    target = link.link.lower() if link is not None and link.link else None
+    out = regfile.Registry()
+    for k, key in registry.keys.items():
+        path = key.path
+        if target and (k == target or k.startswith(target + "\\")):
+            path = CCS + key.path[len(target):]
+        if convert:
+            path = to_ansi(path)
+        new = out.create_key(path)
+        for _, (name, vtype, data) in key.values.items():
+            if convert:
+                name = to_ansi(name)
+                data = to_ansi(data) if vtype in regfile.STRING_TYPES else data
+            new.values[name.lower()] = (name, vtype, data)
+    return out
+
+
+def sections(lines, keep):
+    """The lines of the key sections whose path keep() accepts (header first)."""
+    kept, taking, skipped = [lines[0], ""], False, 0
+    for line in lines[1:]:
+        stripped = line.strip()
+        if stripped.startswith("["):
+            taking = keep(stripped[1:-1].lstrip("-"))
+            skipped += 0 if taking else 1
+        if taking:
+            kept.append(line)
+    return "\n".join(kept) + "\n", skipped
+
+
+def preview_registry(path):
+    """The preview machine's registry before and after the run (only the keys
+    compared, and those the run touched), and the keys the run touched. The
+    run's changes are the records the stand-in appended to the file."""
+    text = regfile.read_text(path)
+    first = text.find(";winsim:begin")
+    first = len(text) if first < 0 else first
+    records = regfile.parse_operations("REGEDIT4\n" + text[first:], path)
+    touched = sorted({op[1] for op in records})
+    settings = [HKCU + "\\Software\\Wine", HKLM + "\\Software\\Winsim"]
+    roots = COMPARED + touched + settings
+    base, _ = sections(text[:first].replace("\r\n", "\n").split("\n"), lambda p: under(p, roots))
+    before = regfile.Registry().apply(regfile.parse_operations(base, path))
+    after = regfile.Registry().apply(regfile.parse_operations(base, path)).apply(records)
+    return before, after, touched
+
+
+def changes(before, after, roots):
+    parts = []
+    for root in roots:
+        text = regfile.diff(before.subtree(root), after.subtree(root)).strip()
+        if text:
+            parts.append(text)
+    # Key names compare without regard to letter case, as Windows compares them.
+    return [l.lower() if l.startswith("[") else l for l in "\n\n".join(parts).split("\n") if l]
+
+
+def log_lines(folder, system_folder):
+    """(name, lines) of the run's log, start time and system folder masked."""
+    logs = sorted(n for n in os.listdir(folder) if run_scenario.LOG_PATTERN.match(n)) if os.path.isdir(folder) else []
+    if not logs:
+        return None, []
+    with open(os.path.join(folder, logs[0]), "rb") as f:
+        lines, _ = run_scenario.split_log(f.read(), None)
+    masked = []
+    for i, line in enumerate(lines):
+        if i == 1 and run_scenario.HEADER_PATTERN.match(line):
+            line = "**** <start time> - Logging Enabled ****"
+        line = re.sub(re.escape(system_folder) + r"(?=\\)", "<system folder>", line, flags=re.I)
+        masked.append(line)
+    return logs[0].lower(), masked
+
+
+def read_calls(path):
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        return f.read().decode("latin-1").replace("\r\n", "\n").split("\n")[:-1] or []
+
+
+# --- running ----------------------------------------------------------------------
+
+
+def parse_args(argv):
+    opts = {"os": None, "component": "present", "keep": False, "user": None, "machines": [], "text": None,
+            "preview": list(argv)}
+    i = 0
+    while i < len(argv):
+        arg = argv[i]
+        if arg == "--":
+            opts["text"] = argv[i + 1] if i + 1 < len(argv) else None
+            break
+        if arg in ("--os", "--component", "--user", "--machine", "--write-result") and i + 1 < len(argv):
+            key = {"--machine": "machines", "--write-result": None}.get(arg, arg[2:])
+            if key == "machines":
+                opts["machines"].append(argv[i + 1])
+            elif key:
+                opts[key] = argv[i + 1]
+            i += 2
+            continue
+        if arg == "--keep":
+            opts["keep"] = True
+        i += 1
+    return opts
+
+
+def choose_wine():
+    """(build folder, arch, how) of the Windows build to run, or a Refusal.
+    MORIX_WINE_BUILD and MORIX_WINE_ARCH choose them (the tests do)."""
+    choices = [(os.path.join(ROOT, "build", "windows"), "win32"), (os.path.join(ROOT, "build", "windows64"), "win64")]
+    if os.environ.get("MORIX_WINE_BUILD"):
+        choices = [(os.environ["MORIX_WINE_BUILD"], os.environ.get("MORIX_WINE_ARCH", "win32"))]
+    for build, arch in choices:
+        probe = subprocess.run([os.path.join(HERE, "wine-run"), "--arch", arch, "--probe"], capture_output=True,
+                               text=True)
+        if probe.returncode == 0:
+            if arch == "win32":
+                return build, arch, "the i686 build (the shipped program) under 32-bit Wine, which runs " + \
+                    probe.stdout.strip()
+            return build, arch, "the x86-64 build under 64-bit Wine (32-bit Wine does not run here)"
+    raise Refusal("Wine cannot run here (%s): no second opinion; see scripts/install-deps" %
+                  " or ".join("%s Wine" % a for _, a in choices))
+
+
+def build_windows(build):
+    """Builds the program, the launcher and the component libraries."""
+    log = build + ".preview-wine-build.log"
+    with open(log, "wb") as out:
+        steps = [] if os.path.exists(os.path.join(build, "build.ninja")) else [
+            ["cmake", "-S", ROOT, "--preset", os.path.basename(build)]]
+        steps.append(["cmake", "--build", build, "--target", "qvzmrx14", "scenario_launch", "qvzcon14",
+                      "qvzcon14_noexport"])
+        for step in steps:
+            if subprocess.run(step, cwd=ROOT, stdout=out, stderr=subprocess.STDOUT).returncode != 0:
+                with open(log, errors="replace") as f:
+                    sys.stderr.write(f.read()[-4000:])
+                raise Refusal("cannot build %s (log: %s)" % (build, log))
+    return {"program": os.path.join(build, "qvzmrx14.exe"),
+            "launcher": os.path.join(build, "tests", "scenarios", "scenario_launch.exe"),
+            "present": os.path.join(build, "tests", "component", "qvzcon14", "qvzcon14.dll"),
+            "noexport": os.path.join(build, "tests", "component", "qvzcon14_noexport", "qvzcon14.dll")}
+
+
+class WineArgs:
+    def __init__(self, arch):
+        self.wine_run = os.path.join(HERE, "wine-run")
+        self.arch = arch
+
+
+def run_wine(work, build, files, arch, machine, version, text, component):
+    """Runs the program under Wine; (registry before, after, calls file, prefix)."""
+    args = WineArgs(arch)
+    base = os.path.join(build, "wineprefix")
+    run_scenario.wine(args, base, ["--init"], timeout=900)
+    template = base + ".template"
+    prefix = os.path.join(work, "prefix")
+    shared = run_scenario.clone_prefix(template, prefix)
+    stopped = False
+    try:
+        system32 = os.path.join(prefix, "drive_c", "windows", "system32")
+        os.makedirs(os.path.join(prefix, "drive_c", "TEMP"), exist_ok=True)
+        with open(files["program"], "rb") as f:
+            run_scenario.write_private(os.path.join(system32, "qvzmrx14.exe"), f.read())
+        if component in ("present", "noexport"):
+            with open(files[component], "rb") as f:
+                run_scenario.write_private(os.path.join(system32, "qvzcon14.dll"), f.read())
+        import_file = os.path.join(work, "machine-for-wine.reg")
+        with open(import_file, "wb") as f:
+            f.write(machine.export(version))
+        run_scenario.wine(args, prefix, ["regedit", "/S", run_scenario.unix_to_wine(import_file)], bare=True)
+        calls = os.path.join(work, "wine-calls.txt")
+        cmdline = os.path.join(work, "cmdline.txt")
+        with open(cmdline, "wb") as f:
+            f.write(WINE_SYSTEM.encode() + b"\\qvzmrx14.exe " + to_ansi(text).encode("latin-1"))
+        plan = os.path.join(work, "plan.txt")
+        with open(plan, "w") as f:
+            f.write("set TEMP=C:\\TEMP\nset TMP=C:\\TEMP\nset QVZCON_CALLS=%s\ncmdfile %s\n" % (
+                run_scenario.unix_to_wine(calls), run_scenario.unix_to_wine(cmdline)))
+        done = run_scenario.wine(args, prefix, [files["launcher"], run_scenario.unix_to_wine(plan)],
+                                 timeout=run_scenario.RUN_TIMEOUT, check=False, bare=True)
+        run_scenario.wine(args, prefix, ["--server", "-k2"], timeout=60, check=False)
+        run_scenario.wine(args, prefix, ["--server", "-w"], timeout=60)
+        stopped = True
+        if run_scenario.check_shared(shared):
+            raise Refusal("Wine wrote into files shared with %s; remove it to have it made again" % template)
+        ops = regfile.parse_operations(machine.export(version).decode("utf-16-le"), import_file)
+        before = regfile.load_wine_prefix(template).apply(ops)
+        after = regfile.load_wine_prefix(prefix)
+        return before, after, calls, prefix, done.returncode
+    finally:
+        if not stopped:
+            subprocess.run([args.wine_run, "--arch", arch, "--prefix", prefix, "--server", "-k"],
+                           capture_output=True, timeout=60)
+
+
+def compare(preview_folder, wine_prefix, p_before, p_after, w_before, w_after, p_calls, w_calls,
+            p_system, touched):
+    """The differences, as (what, lines) pairs; [] when the runs agree."""
+    found = []
+    roots = list(COMPARED) + [k for k in touched if not under(k, COMPARED)]
+    p_changes = changes(p_before, p_after, roots)
+    w_changes = changes(w_before, w_after, roots)
+    if p_changes != w_changes:
+        found.append(("registry changes", list(difflib.unified_diff(p_changes, w_changes, "preview", "Wine",
+                                                                    lineterm="", n=2))))
+    p_calls, w_calls = read_calls(p_calls), read_calls(w_calls)
+    if p_calls != w_calls:
+        found.append(("VendorUninstall calls", list(difflib.unified_diff(p_calls, w_calls, "preview", "Wine",
+                                                                         lineterm="", n=5))))
+    p_log = log_lines(os.path.join(preview_folder, "drive_c", "TEMP"), p_system)
+    w_log = log_lines(os.path.join(wine_prefix, "drive_c", "TEMP"), WINE_SYSTEM)
+    if p_log[0] != w_log[0]:
+        found.append(("log name", ["preview: %s, Wine: %s" % (p_log[0], w_log[0])]))
+    if p_log[1] != w_log[1]:
+        found.append(("log lines", list(difflib.unified_diff(p_log[1], w_log[1], "preview", "Wine",
+                                                            lineterm="", n=2))))
+    return found, len(p_changes), len(p_calls), len(p_log[1])
+
+
+def main(argv):
+    if len(argv) < 2:
+        sys.stderr.write("usage: preview_wine.py PREVIEW-PROGRAM [preview options] -- TEXT\n")
+        return 2
+    preview, rest = argv[1], argv[2:]
+    opts = parse_args(rest)
+    if opts["text"] is None or not opts["machines"]:
+        os.execv(preview, [preview] + rest)  # the preview's own usage message
+    out = sys.stdout.buffer
+    try:
+        build, arch, how = choose_wine()
+        files = build_windows(build)
+    except Refusal as e:
+        sys.stderr.write("preview: --wine: %s\n" % e)
+        return 1
+    # Beside the prefix template, whose files a prefix shares as hard links;
+    # nothing goes to the temporary folder.
+    work = tempfile.mkdtemp(prefix="preview-wine.", dir=build)
+    try:
+        env = dict(os.environ, TMPDIR=work)
+        done = subprocess.run([preview, "--keep"] + rest, stdout=subprocess.PIPE, env=env)
+        shown = done.stdout
+        m = re.search(rb"\n\(machine folder kept: (.*)\)\n", shown)
+        if m and not opts["keep"]:
+            shown = shown[:m.start()] + b"\n" + shown[m.end():]
+        out.write(shown)
+        out.flush()
+        if done.returncode != 0 or not m:
+            return done.returncode or 1
+        folder = m.group(1).decode("utf-8", "surrogateescape")
+        p_before, p_after, touched = preview_registry(os.path.join(folder, "registry.reg"))
+        version = p_before.get_value(HKCU + "\\Software\\Wine", "Version")[1]
+        p_system = p_before.get_value(HKLM + "\\Software\\Winsim", "SystemDirectory")[1]
+
+        print("\n======== Under Wine: %s" % how)
+        machine = WineMachine(opts["user"])
+        machine.read(opts["machines"], p_before)
+        imported = machine.summary()
+        print("Imported into Wine: %s" % ("; ".join(imported) if imported else "none of the keys below"))
+        print("  (the keys the program reads and writes: %s)" % ", ".join(short(r) for r in IMPORTED))
+        for note in machine.notes:
+            print("  " + note)
+        print("Not imported: the rest of the machine%s. The program reads none of it; a real machine's "
+              "Services key slows every start of Wine, and Wine would run the class installers listed "
+              "under Control\\Class. Wine runs as %s by its own setting, with its system folder %s." % (
+                  " (%d keys of the exports)" % machine.skipped if machine.skipped else "", version, WINE_SYSTEM))
+        sys.stdout.flush()
+        w_before, w_after, w_calls, prefix, status = run_wine(
+            work, build, files, arch, machine, version, opts["text"], opts["component"])
+        found, n_changes, n_calls, n_log = compare(
+            folder, prefix, p_before, ansi_registry(p_after, False), ansi_registry(w_before, True),
+            ansi_registry(w_after, True), os.path.join(folder, "vendor-calls.txt"), w_calls, p_system, touched)
+        if status != 0:
+            found.append(("exit status", ["Wine: %d, the program always exits with 0" % status]))
+        if not found:
+            print("Verdict: the preview and Wine agree: the same registry changes (%d lines), component "
+                  "calls (%d) and log lines (%d; start time and system folder masked)." % (n_changes, n_calls, n_log))
+            return AGREE
+        print("Verdict: the preview and Wine DIFFER in %s (- preview, + Wine):" % ", ".join(w for w, _ in found))
+        for what, lines in found:
+            print("-- %s" % what)
+            for line in lines:
+                print("  " + from_ansi(line))
+        return DIFFER
+    except (Refusal, run_scenario.ScenarioError) as e:
+        print("Wine: not run: %s" % e)
+        return 1
+    except run_scenario.WineSkip as e:
+        print("Wine: not run: %s" % str(e).strip())
+        return 1
+    finally:
+        if opts["keep"]:
+            print("(Wine prefix and files kept: %s)" % work)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
