@@ -31,6 +31,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -448,9 +449,17 @@ class WineArgs:
         self.arch = arch
 
 
-def run_wine(work, build, files, arch, machine, version, text, component):
+def stop_server(args, prefix):
+    """Ends the prefix's wineserver, which saves the registry (see the
+    scenario runner)."""
+    run_scenario.wine(args, prefix, ["--server", "-k2"], timeout=60, check=False)
+    run_scenario.wine(args, prefix, ["--server", "-w"], timeout=60)
+
+
+def run_wine(work, build, files, arch, machine, version, text, component, timings):
     """Runs the program under Wine; (registry before, after, calls file, prefix)."""
     args = WineArgs(arch)
+    started = time.time()
     base = os.path.join(build, "wineprefix")
     run_scenario.wine(args, base, ["--init"], timeout=900)
     template = base + ".template"
@@ -468,7 +477,15 @@ def run_wine(work, build, files, arch, machine, version, text, component):
         import_file = os.path.join(work, "machine-for-wine.reg")
         with open(import_file, "wb") as f:
             f.write(machine.export(version))
+        timings.append(("prefix", time.time() - started))
+        started = time.time()
         run_scenario.wine(args, prefix, ["regedit", "/S", run_scenario.unix_to_wine(import_file)], bare=True)
+        # The registry as Wine holds it after the import is the one the run
+        # starts from: saved and read back, not assumed.
+        stop_server(args, prefix)
+        before = regfile.load_wine_prefix(prefix)
+        timings.append(("import", time.time() - started))
+        started = time.time()
         calls = os.path.join(work, "wine-calls.txt")
         cmdline = os.path.join(work, "cmdline.txt")
         with open(cmdline, "wb") as f:
@@ -479,13 +496,11 @@ def run_wine(work, build, files, arch, machine, version, text, component):
                 run_scenario.unix_to_wine(calls), run_scenario.unix_to_wine(cmdline)))
         done = run_scenario.wine(args, prefix, [files["launcher"], run_scenario.unix_to_wine(plan)],
                                  timeout=run_scenario.RUN_TIMEOUT, check=False, bare=True)
-        run_scenario.wine(args, prefix, ["--server", "-k2"], timeout=60, check=False)
-        run_scenario.wine(args, prefix, ["--server", "-w"], timeout=60)
+        stop_server(args, prefix)
         stopped = True
+        timings.append(("run", time.time() - started))
         if run_scenario.check_shared(shared):
             raise Refusal("Wine wrote into files shared with %s; remove it to have it made again" % template)
-        ops = regfile.parse_operations(machine.export(version).decode("utf-16-le"), import_file)
-        before = regfile.load_wine_prefix(template).apply(ops)
         after = regfile.load_wine_prefix(prefix)
         return before, after, calls, prefix, done.returncode
     finally:
@@ -538,6 +553,7 @@ def main(argv):
     work = tempfile.mkdtemp(prefix="preview-wine.", dir=build)
     try:
         env = dict(os.environ, TMPDIR=work)
+        started = time.time()
         done = subprocess.run([preview, "--keep"] + rest, stdout=subprocess.PIPE, env=env)
         shown = done.stdout
         m = re.search(rb"\n\(machine folder kept: (.*)\)\n", shown)
@@ -552,9 +568,12 @@ def main(argv):
         version = p_before.get_value(HKCU + "\\Software\\Wine", "Version")[1]
         p_system = p_before.get_value(HKLM + "\\Software\\Winsim", "SystemDirectory")[1]
 
+        timings = [("preview", time.time() - started)]
         print("\n======== Under Wine: %s" % how)
         machine = WineMachine(opts["user"])
+        started = time.time()
         machine.read(opts["machines"], p_before)
+        timings.append(("reading for Wine", time.time() - started))
         imported = machine.summary()
         print("Imported into Wine: %s" % ("; ".join(imported) if imported else "none of the keys below"))
         print("  (the keys the program reads and writes: %s)" % ", ".join(short(r) for r in IMPORTED))
@@ -566,10 +585,11 @@ def main(argv):
                   " (%d keys of the exports)" % machine.skipped if machine.skipped else "", version, WINE_SYSTEM))
         sys.stdout.flush()
         w_before, w_after, w_calls, prefix, status = run_wine(
-            work, build, files, arch, machine, version, opts["text"], opts["component"])
+            work, build, files, arch, machine, version, opts["text"], opts["component"], timings)
         found, n_changes, n_calls, n_log = compare(
             folder, prefix, p_before, ansi_registry(p_after, False), ansi_registry(w_before, True),
             ansi_registry(w_after, True), os.path.join(folder, "vendor-calls.txt"), w_calls, p_system, touched)
+        print("(%s)" % ", ".join("%s %.1f s" % t for t in timings))
         if status != 0:
             found.append(("exit status", ["Wine: %d, the program always exits with 0" % status]))
         if not found:

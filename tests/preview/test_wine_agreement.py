@@ -13,6 +13,7 @@ saying why, without the corpus or where that Wine cannot run. The inputs are
 made in a work folder under the build folder (the corpus is only read).
 """
 
+import concurrent.futures
 import lzma
 import os
 import shutil
@@ -189,24 +190,31 @@ def main(argv):
     started = time.time()
     with tempfile.TemporaryDirectory(prefix="wine-agreement.", dir=build) as work:
         made = {}
-        for name, maker, os_name, text in cases:
+        for _, maker, _, _ in cases:
             if maker not in made:
                 folder = os.path.join(work, maker.__name__)
                 os.mkdir(folder)
                 made[maker] = maker(corpus, folder)
+
+        def run(case):
+            name, maker, os_name, text = case
             case_started = time.time()
             args = [a for p in made[maker] for a in ("--machine", p)]
             done = subprocess.run([os.path.join(ROOT, "scripts", "preview"), "--wine", "--os", os_name] + args +
                                   ["--", text], env=env, capture_output=True, timeout=600)
-            out = done.stdout.decode("utf-8", "replace")
-            verdict = out[out.rfind("\n======== Under Wine"):] if "======== Under Wine" in out else out
-            ok = done.returncode == 0
-            print("%-32s %s (%.0f s)" % (name, "agree" if ok else "FAILED, status %d" % done.returncode,
-                                        time.time() - case_started))
-            if not ok:
-                failed.append(name)
-                print("    " + (verdict.strip() + "\n" + done.stderr.decode("utf-8", "replace").strip())
-                      .replace("\n", "\n    "))
+            return done, time.time() - case_started
+
+        # Two at a time: most of a case is Wine starting up, under emulation.
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            for (name, _, _, _), (done, took) in zip(cases, pool.map(run, cases)):
+                out = done.stdout.decode("utf-8", "replace")
+                verdict = out[out.rfind("\n======== Under Wine"):] if "======== Under Wine" in out else out
+                ok = done.returncode == 0
+                print("%-32s %s (%.0f s)" % (name, "agree" if ok else "FAILED, status %d" % done.returncode, took))
+                if not ok:
+                    failed.append(name)
+                    print("    " + (verdict.strip() + "\n" + done.stderr.decode("utf-8", "replace").strip())
+                          .replace("\n", "\n    "))
     print("%d of %d cases agree (%.0f s)%s" % (len(cases) - len(failed), len(cases), time.time() - started,
                                               ": failed " + ", ".join(failed) if failed else ""))
     return 1 if failed else 0
