@@ -31,6 +31,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import textwrap
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -266,8 +267,7 @@ class WineMachine:
         counts = []
         for root in IMPORTED:
             n = sum(1 for k in self.registry.keys.values() if under(k.path, [root]))
-            if n:
-                counts.append("%s (%d key%s)" % (short(root), n, "" if n == 1 else "s"))
+            counts.append("%s: %s" % (short(root), "%d key%s" % (n, "" if n == 1 else "s") if n else "none"))
         return counts
 
 
@@ -296,9 +296,9 @@ def short(path):
 # --- comparing ------------------------------------------------------------------
 
 
-def ansi_registry(registry, convert):
-    """The registry with CurrentControlSet spelt out and, when convert, its
-    text in the machine's ANSI code page (as the program sees it)."""
+def wine_registry(registry, roots):
+    """The keys of a Wine registry at or below roots, CurrentControlSet spelt
+    out, text in the machine's ANSI code page (as the program sees it)."""
     link = registry.keys.get(CCS.lower())
     target = link.link.lower() if link is not None and link.link else None
     out = regfile.Registry()
@@ -306,14 +306,13 @@ def ansi_registry(registry, convert):
         path = key.path
         if target and (k == target or k.startswith(target + "\\")):
             path = CCS + key.path[len(target):]
-        if convert:
-            path = to_ansi(path)
+        path = to_ansi(path)
+        if not under(path, roots):
+            continue
         new = out.create_key(path)
         for _, (name, vtype, data) in key.values.items():
-            if convert:
-                name = to_ansi(name)
-                data = to_ansi(data) if vtype in regfile.STRING_TYPES else data
-            new.values[name.lower()] = (name, vtype, data)
+            data = to_ansi(data) if vtype in regfile.STRING_TYPES else data
+            new.values[to_ansi(name).lower()] = (to_ansi(name), vtype, data)
     return out
 
 
@@ -456,6 +455,20 @@ def stop_server(args, prefix):
     run_scenario.wine(args, prefix, ["--server", "-w"], timeout=60)
 
 
+def forget_server_dir(prefix):
+    """Removes the folder the wineserver kept for the prefix (its lock file)
+    in the temporary folder: named by the prefix folder's device and inode,
+    it would outlive the prefix."""
+    st = os.stat(prefix)
+    name = "server-%x-%x" % (st.st_dev, st.st_ino)
+    places = [os.path.join("/tmp", ".wine-%d" % os.getuid(), name), os.path.join("/tmp", "wine-*", name)]
+    if os.environ.get("XDG_RUNTIME_DIR"):
+        places.append(os.path.join(os.environ["XDG_RUNTIME_DIR"], "wine", name))
+    for place in places:
+        for folder in glob.glob(place):
+            shutil.rmtree(folder, ignore_errors=True)
+
+
 def run_wine(work, build, files, arch, machine, version, text, component, timings):
     """Runs the program under Wine; (registry before, after, calls file, prefix)."""
     args = WineArgs(arch)
@@ -507,13 +520,16 @@ def run_wine(work, build, files, arch, machine, version, text, component, timing
         if not stopped:
             subprocess.run([args.wine_run, "--arch", arch, "--prefix", prefix, "--server", "-k"],
                            capture_output=True, timeout=60)
+            subprocess.run([args.wine_run, "--arch", arch, "--prefix", prefix, "--server", "-w"],
+                           capture_output=True, timeout=60)
+        forget_server_dir(prefix)
 
 
 def compare(preview_folder, wine_prefix, p_before, p_after, w_before, w_after, p_calls, w_calls,
-            p_system, touched):
+            p_system, roots):
     """The differences, as (what, lines) pairs; [] when the runs agree."""
     found = []
-    roots = list(COMPARED) + [k for k in touched if not under(k, COMPARED)]
+    w_before, w_after = wine_registry(w_before, roots), wine_registry(w_after, roots)
     p_changes = changes(p_before, p_after, roots)
     w_changes = changes(w_before, w_after, roots)
     if p_changes != w_changes:
@@ -531,6 +547,10 @@ def compare(preview_folder, wine_prefix, p_before, p_after, w_before, w_after, p
         found.append(("log lines", list(difflib.unified_diff(p_log[1], w_log[1], "preview", "Wine",
                                                             lineterm="", n=2))))
     return found, len(p_changes), len(p_calls), len(p_log[1])
+
+
+def say(text):
+    print(textwrap.fill(text, 100, subsequent_indent="  "))
 
 
 def main(argv):
@@ -558,7 +578,7 @@ def main(argv):
         shown = done.stdout
         m = re.search(rb"\n\(machine folder kept: (.*)\)\n", shown)
         if m and not opts["keep"]:
-            shown = shown[:m.start()] + b"\n" + shown[m.end():]
+            shown = shown[:m.start()] + shown[m.end():]
         out.write(shown)
         out.flush()
         if done.returncode != 0 or not m:
@@ -574,21 +594,26 @@ def main(argv):
         started = time.time()
         machine.read(opts["machines"], p_before)
         timings.append(("reading for Wine", time.time() - started))
-        imported = machine.summary()
-        print("Imported into Wine: %s" % ("; ".join(imported) if imported else "none of the keys below"))
-        print("  (the keys the program reads and writes: %s)" % ", ".join(short(r) for r in IMPORTED))
+        print("Imported into Wine: the keys the program reads and writes, as the inputs have them:")
+        for line in machine.summary():
+            print("  " + line)
         for note in machine.notes:
             print("  " + note)
-        print("Not imported: the rest of the machine%s. The program reads none of it; a real machine's "
-              "Services key slows every start of Wine, and Wine would run the class installers listed "
-              "under Control\\Class. Wine runs as %s by its own setting, with its system folder %s." % (
-                  " (%d keys of the exports)" % machine.skipped if machine.skipped else "", version, WINE_SYSTEM))
+        say("Not imported: the rest of the machine%s. The program reads none of it, and on Wine it would do "
+            "harm: a real machine's Services key makes every start of Wine several times slower, and Wine would "
+            "run the class installers listed under Control\\Class (and fail in them)." % (
+                " (%d keys of the exports)" % machine.skipped if machine.skipped else ""))
+        say("Nor the version and folders the preview read: Wine runs as %s by its own setting, with the system "
+            "folder %s (masked in the log, as is the start time)." % (version, WINE_SYSTEM))
         sys.stdout.flush()
         w_before, w_after, w_calls, prefix, status = run_wine(
             work, build, files, arch, machine, version, opts["text"], opts["component"], timings)
+        started = time.time()
+        roots = COMPARED + [k for k in touched if not under(k, COMPARED)]
         found, n_changes, n_calls, n_log = compare(
-            folder, prefix, p_before, ansi_registry(p_after, False), ansi_registry(w_before, True),
-            ansi_registry(w_after, True), os.path.join(folder, "vendor-calls.txt"), w_calls, p_system, touched)
+            folder, prefix, p_before, p_after, w_before, w_after, os.path.join(folder, "vendor-calls.txt"),
+            w_calls, p_system, roots)
+        timings.append(("comparing", time.time() - started))
         print("(%s)" % ", ".join("%s %.1f s" % t for t in timings))
         if status != 0:
             found.append(("exit status", ["Wine: %d, the program always exits with 0" % status]))
