@@ -60,6 +60,8 @@ COMPARED = [HKLM + "\\SOFTWARE\\Brenmoor", HKCU + "\\Software\\Brenmoor", HKLM +
 HIVE_ROOTS = {"SYSTEM": HKLM + "\\SYSTEM", "SOFTWARE": HKLM + "\\SOFTWARE", "NTUSER.DAT": HKCU,
               "DEFAULT": "HKEY_USERS\\.DEFAULT", "SAM": HKLM + "\\SAM", "SECURITY": HKLM + "\\SECURITY"}
 WINE_SYSTEM = "C:\\windows\\system32"
+# The run takes a second; under emulation on a busy machine, a minute was seen.
+RUN_TIMEOUT = 300
 
 
 class Refusal(Exception):
@@ -230,10 +232,10 @@ class WineMachine:
                 for name, vtype, data in key.values.values():
                     data = from_ansi(data) if vtype in regfile.STRING_TYPES else data
                     self.registry.set_value(key.path, from_ansi(name), vtype, data)
-        self.notes.append("%s: a 9x registry file, taken as the preview read it (not read twice)" % path)
+        self.notes.append("%s: 9x registry files, taken as the preview read them (not read twice)" % path)
 
     def read(self, paths, preview_before):
-        creg = False
+        creg = []
         for path in paths:
             with open(path, "rb") as f:
                 head = f.read(4)
@@ -241,13 +243,13 @@ class WineMachine:
                 if head == b"regf":
                     self.add_hive(path, hivefile.read(path))
                 elif head == b"CREG":
-                    creg = True
+                    creg.append(path)
                 else:
                     self.add_text(path)
             except (hivefile.HiveError, regfile.RegError, struct_error) as e:
                 raise Refusal("%s: %s" % (path, e))
         if creg:
-            self.add_preview_reading(", ".join(p for p in paths), preview_before)
+            self.add_preview_reading(", ".join(creg), preview_before)
 
     def export(self, version):
         """The keys as a version 5.00 export (UTF-16LE), as regedit imports it."""
@@ -306,9 +308,9 @@ def wine_registry(registry, roots):
         path = key.path
         if target and (k == target or k.startswith(target + "\\")):
             path = CCS + key.path[len(target):]
-        path = to_ansi(path)
         if not under(path, roots):
             continue
+        path = to_ansi(path)
         new = out.create_key(path)
         for _, (name, vtype, data) in key.values.items():
             data = to_ansi(data) if vtype in regfile.STRING_TYPES else data
@@ -418,7 +420,8 @@ def choose_wine():
             if arch == "win32":
                 return build, arch, "the i686 build (the shipped program) under 32-bit Wine, which runs " + \
                     probe.stdout.strip()
-            return build, arch, "the x86-64 build under 64-bit Wine (32-bit Wine does not run here)"
+            return build, arch, "the x86-64 build under 64-bit Wine" + (
+                "" if os.environ.get("MORIX_WINE_BUILD") else " (32-bit Wine does not run here)")
     raise Refusal("Wine cannot run here (%s): no second opinion; see scripts/install-deps" %
                   " or ".join("%s Wine" % a for _, a in choices))
 
@@ -455,18 +458,28 @@ def stop_server(args, prefix):
     run_scenario.wine(args, prefix, ["--server", "-w"], timeout=60)
 
 
-def forget_server_dir(prefix):
-    """Removes the folder the wineserver kept for the prefix (its lock file)
-    in the temporary folder: named by the prefix folder's device and inode,
-    it would outlive the prefix."""
+def server_roots():
+    """The folders in which wineservers keep a folder for each prefix (Wine
+    makes them in the temporary folder)."""
+    found = set()
+    for temp in {tempfile.gettempdir(), "/tmp"}:
+        found.update(glob.glob(os.path.join(temp, "wine-*")) + glob.glob(os.path.join(temp, ".wine-%d" % os.getuid())))
+    return found
+
+
+def forget_server_dir(prefix, roots_before):
+    """Removes what the wineserver left for the prefix in the temporary
+    folder: its folder there, named by the prefix folder's device and inode,
+    and the folder around it when this run made that."""
     st = os.stat(prefix)
     name = "server-%x-%x" % (st.st_dev, st.st_ino)
-    places = [os.path.join("/tmp", ".wine-%d" % os.getuid(), name), os.path.join("/tmp", "wine-*", name)]
-    if os.environ.get("XDG_RUNTIME_DIR"):
-        places.append(os.path.join(os.environ["XDG_RUNTIME_DIR"], "wine", name))
-    for place in places:
-        for folder in glob.glob(place):
-            shutil.rmtree(folder, ignore_errors=True)
+    for root in server_roots():
+        shutil.rmtree(os.path.join(root, name), ignore_errors=True)
+        if root not in roots_before:
+            try:
+                os.rmdir(root)
+            except OSError:
+                pass  # another Wine session's folders are in it
 
 
 def run_wine(work, build, files, arch, machine, version, text, component, timings):
@@ -477,6 +490,7 @@ def run_wine(work, build, files, arch, machine, version, text, component, timing
     run_scenario.wine(args, base, ["--init"], timeout=900)
     template = base + ".template"
     prefix = os.path.join(work, "prefix")
+    roots_before = server_roots()
     shared = run_scenario.clone_prefix(template, prefix)
     stopped = False
     try:
@@ -508,7 +522,7 @@ def run_wine(work, build, files, arch, machine, version, text, component, timing
             f.write("set TEMP=C:\\TEMP\nset TMP=C:\\TEMP\nset QVZCON_CALLS=%s\ncmdfile %s\n" % (
                 run_scenario.unix_to_wine(calls), run_scenario.unix_to_wine(cmdline)))
         done = run_scenario.wine(args, prefix, [files["launcher"], run_scenario.unix_to_wine(plan)],
-                                 timeout=run_scenario.RUN_TIMEOUT, check=False, bare=True)
+                                 timeout=RUN_TIMEOUT, check=False, bare=True)
         stop_server(args, prefix)
         stopped = True
         timings.append(("run", time.time() - started))
@@ -522,7 +536,7 @@ def run_wine(work, build, files, arch, machine, version, text, component, timing
                            capture_output=True, timeout=60)
             subprocess.run([args.wine_run, "--arch", arch, "--prefix", prefix, "--server", "-w"],
                            capture_output=True, timeout=60)
-        forget_server_dir(prefix)
+        forget_server_dir(prefix, roots_before)
 
 
 def compare(preview_folder, wine_prefix, p_before, p_after, w_before, w_after, p_calls, w_calls,

@@ -14,6 +14,7 @@ made in a work folder under the build folder (the corpus is only read).
 """
 
 import concurrent.futures
+import hashlib
 import lzma
 import os
 import shutil
@@ -161,6 +162,11 @@ def xp_combo_hives(corpus, work):
     return out
 
 
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha1(f.read()).hexdigest()
+
+
 # (name, machine maker, --os, argument text)
 CASES = [("winme-uninstall", winme, "winme", UNINSTALL),
          ("winme-install", winme, "winme", INSTALL),
@@ -179,9 +185,12 @@ def main(argv):
     arch = os.environ.get("MORIX_WINE_ARCH", "win32")
     probe = subprocess.run([os.path.join(ROOT, "scripts", "wine-run"), "--arch", arch, "--probe"],
                            capture_output=True, text=True)
-    if probe.returncode != 0:
+    if probe.returncode == SKIPPED:
         print("skipped: %s Wine does not run here: %s" % (arch, (probe.stdout + probe.stderr).strip()))
         return SKIPPED
+    if probe.returncode != 0:
+        print("wine-run --probe failed: %s" % (probe.stdout + probe.stderr).strip())
+        return 1
     build = os.environ.get("MORIX_WINE_BUILD", os.path.join(ROOT, "build", "windows"))
     cases = [c for c in CASES if not patterns or any(p in c[0] for p in patterns)]
     env = dict(os.environ, MORIX_PREVIEW_BUILD=os.environ.get("MORIX_PREVIEW_BUILD", "host"),
@@ -196,12 +205,19 @@ def main(argv):
                 os.mkdir(folder)
                 made[maker] = maker(corpus, folder)
 
+        inputs = {p: digest(p) for paths in made.values() for p in paths}
+
         def run(case):
             name, maker, os_name, text = case
             case_started = time.time()
             args = [a for p in made[maker] for a in ("--machine", p)]
+            # A temporary folder of the case's own, which must stay empty.
+            temp = os.path.join(work, name + ".tmp")
+            os.mkdir(temp)
             done = subprocess.run([os.path.join(ROOT, "scripts", "preview"), "--wine", "--os", os_name] + args +
-                                  ["--", text], env=env, capture_output=True, timeout=600)
+                                  ["--", text], env=dict(env, TMPDIR=temp), capture_output=True, timeout=600)
+            if os.listdir(temp):
+                done.returncode = "left %s in the temporary folder" % os.listdir(temp)
             return done, time.time() - case_started
 
         # Two at a time: most of a case is Wine starting up, under emulation.
@@ -210,12 +226,15 @@ def main(argv):
                 out = done.stdout.decode("utf-8", "replace")
                 verdict = out[out.rfind("\n======== Under Wine"):] if "======== Under Wine" in out else out
                 ok = done.returncode == 0
-                print("%-32s %s (%.0f s)" % (name, "agree" if ok else "FAILED, status %d" % done.returncode, took))
+                print("%-32s %s (%.0f s)" % (name, "agree" if ok else "FAILED, status %s" % done.returncode, took))
                 if not ok:
                     failed.append(name)
                     print("    " + (verdict.strip() + "\n" + done.stderr.decode("utf-8", "replace").strip())
                           .replace("\n", "\n    "))
-    print("%d of %d cases agree (%.0f s)%s" % (len(cases) - len(failed), len(cases), time.time() - started,
+        changed = [p for p, d in inputs.items() if digest(p) != d]
+        if changed:
+            failed.append("inputs changed: %s" % changed)
+    print("%d of %d cases agree (%.0f s)%s" % (len(cases) - len([f for f in failed if f[:6] != "inputs"]), len(cases), time.time() - started,
                                               ": failed " + ", ".join(failed) if failed else ""))
     return 1 if failed else 0
 
