@@ -28,6 +28,7 @@ import glob
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -36,10 +37,10 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-# Where the scenario runner (its Wine session helpers) and the preview's
-# sources live: one place each to change when they move.
+# Where the scenario runner (its Wine session helpers) and the Windows-1252
+# best-fit table live: one place to change when they move.
 SCENARIO_RUNNER_DIR = os.path.join(ROOT, "tests", "scenarios")
-PREVIEW_SOURCE_DIR = os.path.join(ROOT, "platform", "preview")
+CODEPAGE_SOURCE_DIRS = [os.path.join(ROOT, "platform", "preview"), os.path.join(ROOT, "platform", "src")]
 sys.path.insert(0, HERE)
 sys.path.insert(0, SCENARIO_RUNNER_DIR)
 import hivefile  # noqa: E402
@@ -72,12 +73,18 @@ class Refusal(Exception):
 
 
 def _best_fit():
-    """The best-fit table the preview uses (Microsoft's for code page 1252)."""
+    """The best-fit table the preview uses (Microsoft's for code page 1252),
+    from the source file that names it."""
     table = {}
-    for path in glob.glob(os.path.join(PREVIEW_SOURCE_DIR, "*codepage*.cpp")):
-        with open(path) as f:
-            for wide, ansi in re.findall(r"\{0x([0-9A-Fa-f]{4}), 0x([0-9A-Fa-f]{2})\}", f.read()):
-                table[int(wide, 16)] = int(ansi, 16)
+    for folder in CODEPAGE_SOURCE_DIRS:
+        for path in glob.glob(os.path.join(folder, "*.cpp")):
+            with open(path, errors="replace") as f:
+                text = f.read()
+            if "bestfit1252" in text:
+                for wide, ansi in re.findall(r"\{0x([0-9A-Fa-f]{4}), 0x([0-9A-Fa-f]{2})\}", text):
+                    table[int(wide, 16)] = int(ansi, 16)
+    if len(table) < 100:
+        raise SystemExit("preview_wine.py: no best-fit table for Windows-1252 in %s" % ", ".join(CODEPAGE_SOURCE_DIRS))
     for wide in range(0xFF01, 0xFF5F):
         table[wide] = wide - 0xFF01 + 0x21
     return table
@@ -116,11 +123,6 @@ def under(path, roots):
     return any(lower == r.lower() or lower.startswith(r.lower() + "\\") for r in roots)
 
 
-def above(path, roots):
-    lower = path.lower() + "\\"
-    return any(r.lower().startswith(lower) for r in roots)
-
-
 def decode_text(raw):
     """An export's text in whatever encoding regedit or an editor wrote."""
     if raw.startswith(b"\xff\xfe"):
@@ -147,7 +149,9 @@ class WineMachine:
         self.user = user or ".DEFAULT"
         self.skipped = 0  # keys of text exports not imported
         self.notes = []
-        self.users = regfile.Registry()  # HKEY_USERS\<user>, for 9x whole exports
+        # HKEY_USERS\<user> of a 9x whole export: the current user where no
+        # input gives HKEY_CURRENT_USER.
+        self.users = regfile.Registry()
 
     def wanted(self, path, control_sets):
         """Whether a key of an input goes to Wine: IMPORTED with the control
@@ -185,16 +189,19 @@ class WineMachine:
             if parts[1].lower() != self.user.lower():
                 return
             path = HKCU + ("\\" + parts[2] if len(parts) > 2 else "")
+            registry = self.users
+        else:
+            registry = self.registry
         if op[0] == "key":
-            self.registry.create_key(path)
+            registry.create_key(path)
         elif op[0] == "delkey":
-            self.registry.delete_key(path)
+            registry.delete_key(path)
         elif op[0] == "value":
             data = op[4]
             # REGEDIT4 hex(1)/(2)/(7) data are the machine's ANSI bytes.
             if ansi and op[3] in regfile.STRING_TYPES:
                 data = from_ansi(data)
-            self.registry.set_value(path, op[2], op[3], data)
+            registry.set_value(path, op[2], op[3], data)
 
     def add_hive(self, path, hive):
         base = HIVE_ROOTS.get(os.path.basename(path).upper())
@@ -246,10 +253,12 @@ class WineMachine:
                     creg.append(path)
                 else:
                     self.add_text(path)
-            except (hivefile.HiveError, regfile.RegError, struct_error) as e:
+            except (hivefile.HiveError, regfile.RegError, struct.error) as e:
                 raise Refusal("%s: %s" % (path, e))
         if creg:
             self.add_preview_reading(", ".join(creg), preview_before)
+        if not any(k.startswith(HKCU.lower() + "\\") for k in self.registry.keys):
+            self.registry.keys.update(self.users.keys)
 
     def export(self, version):
         """The keys as a version 5.00 export (UTF-16LE), as regedit imports it."""
@@ -271,12 +280,6 @@ class WineMachine:
             n = sum(1 for k in self.registry.keys.values() if under(k.path, [root]))
             counts.append("%s: %s" % (short(root), "%d key%s" % (n, "" if n == 1 else "s") if n else "none"))
         return counts
-
-
-try:
-    from struct import error as struct_error
-except ImportError:  # pragma: no cover
-    struct_error = ValueError
 
 
 def format_value(name, vtype, data):
