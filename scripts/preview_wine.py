@@ -24,6 +24,7 @@ preview's reading.
 """
 
 import difflib
+import fcntl
 import glob
 import os
 import re
@@ -388,8 +389,7 @@ def read_calls(path):
 
 
 def parse_args(argv):
-    opts = {"os": None, "component": "present", "keep": False, "user": None, "machines": [], "text": None,
-            "preview": list(argv)}
+    opts = {"os": None, "component": "present", "keep": False, "user": None, "machines": [], "text": None}
     i = 0
     while i < len(argv):
         arg = argv[i]
@@ -432,7 +432,10 @@ def choose_wine():
 def build_windows(build):
     """Builds the program, the launcher and the component libraries."""
     log = build + ".preview-wine-build.log"
-    with open(log, "wb") as out:
+    os.makedirs(build, exist_ok=True)
+    # One build at a time (the agreement test runs several cases at once).
+    with open(os.path.join(build, ".preview-wine-build.lock"), "w") as lock, open(log, "wb") as out:
+        fcntl.flock(lock, fcntl.LOCK_EX)
         steps = [] if os.path.exists(os.path.join(build, "build.ninja")) else [
             ["cmake", "-S", ROOT, "--preset", os.path.basename(build)]]
         steps.append(["cmake", "--build", build, "--target", "qvzmrx14", "scenario_launch", "qvzcon14",
