@@ -41,7 +41,7 @@ ROOT = os.path.dirname(HERE)
 # Where the scenario runner (its Wine session helpers) and the Windows-1252
 # best-fit table live: one place to change when they move.
 SCENARIO_RUNNER_DIR = os.path.join(ROOT, "tests", "scenarios")
-CODEPAGE_SOURCE_DIRS = [os.path.join(ROOT, "platform", "preview"), os.path.join(ROOT, "platform", "src")]
+CODEPAGE_SOURCE_DIRS = [os.path.join(ROOT, d) for d in ("platform/preview", "preview", "platform/src")]
 sys.path.insert(0, HERE)
 sys.path.insert(0, SCENARIO_RUNNER_DIR)
 import hivefile  # noqa: E402
