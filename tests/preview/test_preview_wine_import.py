@@ -1,4 +1,4 @@
-"""What `scripts/preview --wine` gives Wine from an input, without Wine: the
+"""What `scripts/preview --wine` gives Wine from an input (scripts/wine_machine.py), without Wine: the
 keys the program works on, with the current control set as CurrentControlSet,
 a 9x export's default user as HKEY_CURRENT_USER, ANSI text decoded, and the
 rest left out."""
@@ -9,7 +9,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
-import preview_wine  # noqa: E402
+import wine_machine  # noqa: E402
 
 V5_FROM_HIVE = """Windows Registry Editor Version 5.00
 
@@ -49,13 +49,13 @@ class Import(unittest.TestCase):
             path = os.path.join(tmp, "machine.reg")
             with open(path, "wb") as f:
                 f.write(b"\xff\xfe" + text.encode("utf-16-le") if encoding == "utf-16-le" else text.encode(encoding))
-            machine = preview_wine.WineMachine(user)
+            machine = wine_machine.WineMachine(user)
             machine.read([path], None)
         return machine
 
     def test_hive_export(self):
         m = self.machine(V5_FROM_HIVE, "utf-16-le")
-        keys = sorted(k.path for k in m.registry.keys.values() if preview_wine.under(k.path, preview_wine.IMPORTED))
+        keys = sorted(k.path for k in m.registry.keys.values() if wine_machine.under(k.path, wine_machine.IMPORTED))
         self.assertEqual(keys, ["HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenmoor", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenmoor\\qvf",
                                 "HKEY_LOCAL_MACHINE\\SOFTWARE\\Brenmoor\\qvf\\C32",
                                 "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Printers",
@@ -75,8 +75,8 @@ class Import(unittest.TestCase):
         self.assertIsNotNone(other.registry.find_key("HKEY_CURRENT_USER\\Software\\Brenmoor\\Y"))
 
     def test_ansi_as_windows_converts(self):
-        self.assertEqual(preview_wine.to_ansi("Łódź Ā∞ Drucker €"), "Lódz A8 Drucker \x80")
-        self.assertEqual(preview_wine.to_ansi("ＡＢ\U0001F600"), "AB??")
+        self.assertEqual(wine_machine.to_ansi("Łódź Ā∞ Drucker €"), "Lódz A8 Drucker \x80")
+        self.assertEqual(wine_machine.to_ansi("ＡＢ\U0001F600"), "AB??")
 
 
 if __name__ == "__main__":

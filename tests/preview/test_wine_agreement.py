@@ -27,7 +27,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import hivefile  # noqa: E402
-import preview_wine  # noqa: E402
+import wine_machine  # noqa: E402
 import regfile  # noqa: E402
 
 SKIPPED = 77
@@ -120,9 +120,9 @@ def hive_value(name, vtype, data):
     if vtype == regfile.REG_SZ and len(data) % 2 == 0 and data.endswith(b"\0\0"):
         text = data.decode("utf-16-le", "surrogatepass")[:-1]
         if "\0" not in text and "\r" not in text and "\n" not in text:
-            return preview_wine.format_value(name, vtype, text)
+            return wine_machine.format_value(name, vtype, text)
     if vtype == regfile.REG_DWORD and len(data) == 4:
-        return preview_wine.format_value(name, vtype, data)
+        return wine_machine.format_value(name, vtype, data)
     left = "@" if name == "" else regfile.format_string(name)
     return left + "=" + ("hex:" if vtype == regfile.REG_BINARY else "hex(%x):" % vtype) + \
         ",".join("%02x" % b for b in data)
