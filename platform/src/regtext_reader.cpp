@@ -71,15 +71,6 @@ bool IsStringType(DWORD dwType)
     return dwType == REG_SZ || dwType == REG_EXPAND_SZ || dwType == REG_MULTI_SZ;
 }
 
-// Whether the ANSI text says exactly what the UTF-8 text does.
-bool LosslessAnsi(std::string_view svAnsi, std::string_view svUtf8)
-{
-    std::string sBack;
-    for (char ch : svAnsi)
-        AppendUtf8(UnicodeFromAnsi(static_cast<unsigned char>(ch)), &sBack);
-    return sBack == svUtf8;
-}
-
 // Characters a name cannot carry through a line-based text file; one pass,
 // as it runs over every key name of a machine.
 bool HasLineBreakOrNul(std::string_view sv)
@@ -311,7 +302,7 @@ struct RegTextReader::Impl : RegTextLines
                     return false;
                 // NT keeps and orders the key by the name it stores; the
                 // program sees the ANSI form.
-                if (!LosslessAnsi(vsKeyParts[i], vsvPath[i]))
+                if (Cp1252ToUtf8(vsKeyParts[i]) != vsvPath[i])
                 {
                     vsOriginals.resize(vsvPath.size());
                     vsOriginals[i].assign(vsvPath[i]);
