@@ -60,9 +60,17 @@ void RegTreeSink::Key(int iRoot, const std::vector<std::string_view>& vsvPath, b
     if (!m_vpPath.empty() && m_vpPath[0] == pRoot)
     {
         nKept = 1;
-        while (nKept < m_vpPath.size() && nKept - 1 < vsvPath.size() &&
-               CompareSubkeyName(*m_vpPath[nKept - 1], *m_vpPath[nKept], vsvPath[nKept - 1],
-                                 Original(nKept - 1)) == 0)
+        // The same key, in the order's own terms; names of ANSI bytes alone
+        // (one unit each on NT) differ at once when their lengths do.
+        auto Same = [&](size_t i)
+        {
+            const RegKey& child = *m_vpPath[i + 1];
+            if (!child.fHasOriginal && Original(i).empty() &&
+                child.sName.size() != vsvPath[i].size())
+                return false;
+            return CompareSubkeyName(*m_vpPath[i], child, vsvPath[i], Original(i)) == 0;
+        };
+        while (nKept < m_vpPath.size() && nKept - 1 < vsvPath.size() && Same(nKept - 1))
             ++nKept;
     }
     if (nKept == 0)

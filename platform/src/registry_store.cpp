@@ -170,20 +170,18 @@ int CompareNt(std::string_view svLeft, std::string_view svLeftOriginal, std::str
     }
 }
 
-size_t SubkeyBound(const RegKey& key, std::string_view svName, std::string_view svOriginal)
+template <typename Less>
+size_t BoundBy(const std::vector<std::shared_ptr<RegKey>>& vpSubkeys, Less less)
 {
-    const auto& vpSubkeys = key.vpSubkeys;
-    auto Less = [&](const std::shared_ptr<RegKey>& pChild)
-    { return CompareSubkeyName(key, *pChild, svName, svOriginal) < 0; };
     // Files and programs mostly add in order: try the end first.
-    if (vpSubkeys.empty() || Less(vpSubkeys.back()))
+    if (vpSubkeys.empty() || less(*vpSubkeys.back()))
         return vpSubkeys.size();
     size_t iLow = 0;
     size_t iHigh = vpSubkeys.size();
     while (iLow < iHigh)
     {
         size_t iMid = iLow + (iHigh - iLow) / 2;
-        if (Less(vpSubkeys[iMid]))
+        if (less(*vpSubkeys[iMid]))
             iLow = iMid + 1;
         else
             iHigh = iMid;
@@ -191,10 +189,32 @@ size_t SubkeyBound(const RegKey& key, std::string_view svName, std::string_view 
     return iLow;
 }
 
+// The family is decided per list, once, not per comparison: this search runs
+// for every key of a machine as it loads.
+size_t SubkeyBound(const RegKey& key, std::string_view svName, std::string_view svOriginal)
+{
+    if (key.fAnsiOrder)
+        return BoundBy(key.vpSubkeys, [svName](const RegKey& child)
+                       { return CompareNoCase(child.sName, svName) < 0; });
+    return BoundBy(key.vpSubkeys,
+                   [svName, svOriginal](const RegKey& child)
+                   {
+                       std::string_view svChild =
+                           child.fHasOriginal ? OriginalName(child) : std::string_view();
+                       return CompareNt(child.sName, svChild, svName, svOriginal) < 0;
+                   });
+}
+
 bool IsChild(const RegKey& key, size_t i, std::string_view svName, std::string_view svOriginal)
 {
-    return i < key.vpSubkeys.size() &&
-           CompareSubkeyName(key, *key.vpSubkeys[i], svName, svOriginal) == 0;
+    if (i >= key.vpSubkeys.size())
+        return false;
+    const RegKey& child = *key.vpSubkeys[i];
+    // Names of ANSI bytes alone (one unit each on NT) of different lengths
+    // differ in either order.
+    if (!child.fHasOriginal && svOriginal.empty() && child.sName.size() != svName.size())
+        return false;
+    return CompareSubkeyName(key, child, svName, svOriginal) == 0;
 }
 
 template <typename T, typename GetName>
