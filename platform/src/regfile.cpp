@@ -65,9 +65,14 @@ void RegTreeSink::Key(int iRoot, const std::vector<std::string_view>& vsvPath, b
         auto Same = [&](size_t i)
         {
             const RegKey& child = *m_vpPath[i + 1];
-            if (!child.fHasOriginal && Original(i).empty() &&
-                child.sName.size() != vsvPath[i].size())
-                return false;
+            if (!child.fHasOriginal && Original(i).empty())
+            {
+                if (child.sName.size() != vsvPath[i].size())
+                    return false;
+                // Mostly the very spelling of the line before.
+                if (child.sName == vsvPath[i])
+                    return true;
+            }
             return CompareSubkeyName(*m_vpPath[i], child, vsvPath[i], Original(i)) == 0;
         };
         while (nKept < m_vpPath.size() && nKept - 1 < vsvPath.size() && Same(nKept - 1))
@@ -202,14 +207,9 @@ struct TextOut
 
 // Before the key line of a key with a name stored in Unicode on its path:
 // that path, those names as the machine stores them (the reader pairs them
-// with the key line's names). Nothing, in one pass up, for every other key.
+// with the key line's names).
 void OriginalsLine(const RegKey& key, std::string* psOut)
 {
-    bool fAny = false;
-    for (const RegKey* pKey = &key; pKey && !fAny; pKey = pKey->pParent)
-        fAny = pKey->fHasOriginal;
-    if (!fAny)
-        return;
     std::vector<std::string_view> vsvParts;
     for (const RegKey* pKey = &key; pKey; pKey = pKey->pParent)
     {
@@ -226,13 +226,17 @@ void OriginalsLine(const RegKey& key, std::string* psOut)
     *psOut += '\n';
 }
 
-void FormatKey(const RegKey& key, std::string* psPath, bool fRoot, TextOut* pOut)
+// fOriginalAbove: a key above has a name stored in Unicode.
+void FormatKey(const RegKey& key, std::string* psPath, bool fRoot, bool fOriginalAbove,
+               TextOut* pOut)
 {
+    const bool fOriginal = fOriginalAbove || key.fHasOriginal;
     std::string* psOut = &pOut->sText;
     if (!fRoot || !key.vValues.empty())
     {
         *psOut += "\n";
-        OriginalsLine(key, psOut);
+        if (fOriginal)
+            OriginalsLine(key, psOut);
         *psOut += "[";
         *psOut += *psPath;
         *psOut += "]\n";
@@ -245,7 +249,7 @@ void FormatKey(const RegKey& key, std::string* psPath, bool fRoot, TextOut* pOut
     {
         psPath->push_back('\\');
         *psPath += pChild->sName;
-        FormatKey(*pChild, psPath, false, pOut);
+        FormatKey(*pChild, psPath, false, fOriginal, pOut);
         psPath->resize(cchPath);
     }
 }
@@ -259,7 +263,7 @@ void FormatRegistry(const Registry& registry, TextOut* pOut)
     for (int iRoot : aiOrder)
     {
         sPath = RootName(iRoot);
-        FormatKey(*registry.apRoots[iRoot], &sPath, true, pOut);
+        FormatKey(*registry.apRoots[iRoot], &sPath, true, false, pOut);
     }
     pOut->Flush(0);
 }
