@@ -113,17 +113,20 @@ void WarnMissingParts(Result* pResult)
     {
         const char* pszPlace;
         const char* pszWhat;
-        bool fOnly9x;
+        bool fUninstallOnly;
+        bool f9xOnly;
     };
     static const Read s_aRead[] = {
-        {"HKEY_LOCAL_MACHINE\\SOFTWARE", "the driver's keys and settings", false},
-        {"HKEY_LOCAL_MACHINE\\SYSTEM", "the printers the spooler lists", false},
-        {"HKEY_LOCAL_MACHINE\\Enum", "the printer devices an uninstall removes", true},
-        {"HKEY_CURRENT_USER", "the current user's keys of the driver", false},
+        {"HKEY_LOCAL_MACHINE\\SOFTWARE", "the driver's keys and settings", false, false},
+        {"HKEY_LOCAL_MACHINE\\SYSTEM", "the printers the spooler lists", true, false},
+        {"HKEY_LOCAL_MACHINE\\Enum", "the printer devices an uninstall removes", true, true},
+        {"HKEY_CURRENT_USER", "the current user's keys of the driver", false, false},
     };
+    bool fUninstall = pResult->sOperation == "uninstall";
     for (const Read& read : s_aRead)
     {
-        if ((read.fOnly9x && !f9x) || coverage.Gives(read.pszPlace))
+        if (pResult->sOperation.empty() || (read.fUninstallOnly && !fUninstall) ||
+            (read.f9xOnly && !f9x) || coverage.Gives(read.pszPlace))
             continue;
         bool fSaid = false;
         for (const auto& written : vWritten)
