@@ -238,11 +238,15 @@ bool ParseOptions(int argc, char** argv, Options* pOptions, std::string* psProbl
         }
         else
         {
-            // Most often the program's argument text without the -- before it.
+            // Most often the program's argument text without the -- before it,
+            // perhaps not quoted either.
+            std::string sRest;
+            for (int k = i; k < argc; ++k)
+                sRest += (k > i ? " " : "") + std::string(argv[k]);
             *psProblem = "unknown argument " + std::string(argv[i]) +
                          ": the program's argument text goes after --, quoted as one argument: "
                          "-- " +
-                         Quoted(argv[i]);
+                         Quoted(sRest);
             return false;
         }
     }
