@@ -121,7 +121,7 @@ private:
 
     void Escape(unsigned int u)
     {
-        char sz[8];
+        char sz[16];
         snprintf(sz, sizeof sz, "\\u%04x", u);
         m_sOut += sz;
     }
