@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace winsim
 {
@@ -50,7 +51,9 @@ bool GetValue(const std::string& sKeyPath, const std::string& sValueName, DWORD*
 // The n-th (1-based) call from now of the named platform function fails with
 // the given status (returned directly by registry calls, through SetLastError
 // for the others). Names are the Win32 names ("RegOpenKeyExA", "EnumPortsA",
-// ...) and "fopen".
+// ...) and "fopen", "_open", "_fdopen": FailableCalls() lists them all. A name
+// not among them throws std::invalid_argument (so do OnCall and CallCount),
+// rather than arm a fault that would never fire.
 void FailCall(const std::string& sFunction, int nNth, DWORD dwStatus);
 void ClearFaults();
 
@@ -60,6 +63,9 @@ void OnCall(const std::string& sFunction, int nNth, std::function<void()> fnActi
 
 // How many times the named function has been called since Reset.
 int CallCount(const std::string& sFunction);
+
+// Every name the calls above take: each platform function that can fail.
+std::vector<std::string> FailableCalls();
 
 // Registry key handles currently open (predefined roots do not count).
 int OpenKeyCount();

@@ -1,5 +1,8 @@
 // The kernel32 services: last error, version, Windows folders, files, file
 // searches and the environment.
+#include "crt_streams.h"
+#include "fault_gate.h"
+#include "file_sharing.h"
 #include "winsim_internal.h"
 
 #include <winsim.h>
@@ -12,37 +15,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using winsim::detail::Fails;
+
 namespace
 {
-
-thread_local DWORD t_dwLastError = 0;
-
-// ---------------------------------------------------------------------------
-// Files held open by this process, for Windows' sharing rules.
-
-struct OpenFile
-{
-    winsim::detail::FileId id;
-    DWORD dwAccess;
-    DWORD dwShare;
-};
-
-std::map<int, OpenFile>& OpenFiles()
-{
-    static auto* pFiles = winsim::detail::KeptUntilExit(new std::map<int, OpenFile>);
-    return *pFiles;
-}
-int g_iNextOpenFile = 0;
-
-bool WantsRead(DWORD dwAccess)
-{
-    return (dwAccess & (GENERIC_READ | GENERIC_ALL | 0x0001)) != 0;
-}
-
-bool WantsWrite(DWORD dwAccess)
-{
-    return (dwAccess & (GENERIC_WRITE | GENERIC_ALL | 0x0002 | 0x0004)) != 0;
-}
 
 // ---------------------------------------------------------------------------
 // Kernel handles: open files and file searches.
@@ -89,24 +65,15 @@ void CloseObject(KernelObject& object)
     winsim::detail::UnregisterOpenFile(object.iOpen);
 }
 
-bool Fails(const char* pszFunction)
-{
-    DWORD dwStatus = 0;
-    if (!winsim::detail::CallFails(pszFunction, &dwStatus))
-        return false;
-    t_dwLastError = dwStatus;
-    return true;
-}
-
 BOOL FailWith(DWORD dwError)
 {
-    t_dwLastError = dwError;
+    winsim::detail::SetLastErrorValue(dwError);
     return FALSE;
 }
 
 HANDLE FailHandle(DWORD dwError)
 {
-    t_dwLastError = dwError;
+    winsim::detail::SetLastErrorValue(dwError);
     return INVALID_HANDLE_VALUE;
 }
 
@@ -232,11 +199,6 @@ namespace winsim
 namespace detail
 {
 
-void SetLastErrorValue(DWORD dwError)
-{
-    t_dwLastError = dwError;
-}
-
 FILETIME FileTimeFromUnix(long long llSeconds, long lNanoseconds)
 {
     // FILETIME counts 100 ns intervals since 1601-01-01.
@@ -276,46 +238,6 @@ DWORD ErrorFromErrno(int nErrno)
     }
 }
 
-bool ShareAllows(const FileId& id, DWORD dwAccess, DWORD dwShare)
-{
-    for (const auto& entry : OpenFiles())
-    {
-        const OpenFile& open = entry.second;
-        if (open.id.ullDevice != id.ullDevice || open.id.ullInode != id.ullInode)
-            continue;
-        if ((WantsRead(dwAccess) && !(open.dwShare & FILE_SHARE_READ)) ||
-            (WantsWrite(dwAccess) && !(open.dwShare & FILE_SHARE_WRITE)) ||
-            (WantsRead(open.dwAccess) && !(dwShare & FILE_SHARE_READ)) ||
-            (WantsWrite(open.dwAccess) && !(dwShare & FILE_SHARE_WRITE)))
-            return false;
-    }
-    return true;
-}
-
-bool ShareAllowsDelete(const FileId& id)
-{
-    for (const auto& entry : OpenFiles())
-    {
-        const OpenFile& open = entry.second;
-        if (open.id.ullDevice == id.ullDevice && open.id.ullInode == id.ullInode &&
-            !(open.dwShare & FILE_SHARE_DELETE))
-            return false;
-    }
-    return true;
-}
-
-int RegisterOpenFile(const FileId& id, DWORD dwAccess, DWORD dwShare)
-{
-    int iOpen = g_iNextOpenFile++;
-    OpenFiles()[iOpen] = OpenFile{id, dwAccess, dwShare};
-    return iOpen;
-}
-
-void UnregisterOpenFile(int iOpen)
-{
-    OpenFiles().erase(iOpen);
-}
-
 void ResetKernelObjects()
 {
     for (auto& entry : KernelObjects())
@@ -330,17 +252,17 @@ DWORD GetLastError()
 {
     DWORD dwStatus = 0;
     // An injected fault makes GetLastError report that status.
-    if (winsim::detail::CallFails("GetLastError", &dwStatus))
+    if (winsim::detail::FaultReturns("GetLastError", &dwStatus))
         return dwStatus;
-    return t_dwLastError;
+    return winsim::detail::LastErrorValue();
 }
 
 void SetLastError(DWORD dwErrCode)
 {
     DWORD dwStatus = 0;
-    if (winsim::detail::CallFails("SetLastError", &dwStatus))
+    if (winsim::detail::FaultReturns("SetLastError", &dwStatus))
         return;
-    t_dwLastError = dwErrCode;
+    winsim::detail::SetLastErrorValue(dwErrCode);
 }
 
 BOOL GetVersionExA(LPOSVERSIONINFOA lpVersionInformation)
@@ -557,8 +479,8 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         return FailHandle(ERROR_SHARING_VIOLATION);
 
     int nFlags = O_CLOEXEC;
-    bool fRead = WantsRead(dwDesiredAccess);
-    bool fWrite = WantsWrite(dwDesiredAccess);
+    bool fRead = winsim::detail::WantsRead(dwDesiredAccess);
+    bool fWrite = winsim::detail::WantsWrite(dwDesiredAccess);
     nFlags |= (fRead && fWrite) ? O_RDWR : (fWrite ? O_WRONLY : O_RDONLY);
     if (fExists && S_ISDIR(st.st_mode))
         nFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
@@ -587,7 +509,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         winsim::detail::RegisterOpenFile({st.st_dev, st.st_ino}, dwDesiredAccess, dwShareMode);
     bool fReportExisting =
         fExists && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS);
-    t_dwLastError = fReportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+    winsim::detail::SetLastErrorValue(fReportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return NewKernelHandle(std::move(file));
 }
 

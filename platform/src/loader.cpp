@@ -1,5 +1,6 @@
 // LoadLibraryA and friends: a "DLL" on the host is a shared object at the
 // mapped Windows path, so one component source builds for both targets.
+#include "fault_gate.h"
 #include "winsim_internal.h"
 
 #include <winsim.h>
@@ -7,6 +8,8 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <sys/stat.h>
+
+using winsim::detail::Fails;
 
 namespace
 {
@@ -17,15 +20,6 @@ std::map<void*, int>& Modules()
 {
     static auto* pModules = winsim::detail::KeptUntilExit(new std::map<void*, int>);
     return *pModules;
-}
-
-bool Fails(const char* pszFunction)
-{
-    DWORD dwStatus = 0;
-    if (!winsim::detail::CallFails(pszFunction, &dwStatus))
-        return false;
-    winsim::detail::SetLastErrorValue(dwStatus);
-    return true;
 }
 
 bool IsFile(const std::string& sPath)

@@ -1,5 +1,6 @@
 // The machine behind the stand-in calls: a folder with registry.reg and
 // drive_c/, or an empty machine that lives in memory and a private temp folder.
+#include "fault_gate.h"
 #include "winsim_internal.h"
 
 #include <winsim.h>

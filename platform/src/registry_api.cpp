@@ -1,5 +1,6 @@
 // The advapi32 registry calls on top of the registry tree. Statuses, checks
 // and their order follow what Wine answers for the same calls.
+#include "fault_gate.h"
 #include "winsim_internal.h"
 
 #include <winsim.h>
@@ -87,13 +88,39 @@ HKEY NewHandle(const std::shared_ptr<RegKey>& pKey, REGSAM samDesired)
     return reinterpret_cast<HKEY>(uKey);
 }
 
-bool FaultReturns(const char* pszFunction, LONG* plStatus)
+// The key a call works on and the rights its handle was opened with.
+struct KeyCall
+{
+    std::shared_ptr<RegKey> pKey;
+    REGSAM samGranted = 0;
+};
+
+const REGSAM kNoRight = 0;
+
+// What every call on a key starts with, in Wine's order: the fault gate, the
+// key behind the handle, then the right the call needs.
+LONG BeginKeyCall(const char* pszFunction, HKEY hKey, REGSAM samNeeded, KeyCall* pCall)
 {
     DWORD dwStatus = 0;
-    if (!winsim::detail::CallFails(pszFunction, &dwStatus))
-        return false;
-    *plStatus = static_cast<LONG>(dwStatus);
-    return true;
+    if (winsim::detail::FaultReturns(pszFunction, &dwStatus))
+        return static_cast<LONG>(dwStatus);
+    LONG lStatus = ResolveKey(hKey, &pCall->pKey, &pCall->samGranted);
+    if (lStatus == ERROR_SUCCESS && !AccessAllows(pCall->samGranted, samNeeded))
+        return ERROR_ACCESS_DENIED;
+    return lStatus;
+}
+
+// The same for the calls that hand back a new handle: the result pointer is
+// checked, and cleared, before the handle.
+LONG BeginOpeningCall(const char* pszFunction, HKEY hKey, PHKEY phkResult, KeyCall* pCall)
+{
+    DWORD dwStatus = 0;
+    if (winsim::detail::FaultReturns(pszFunction, &dwStatus))
+        return static_cast<LONG>(dwStatus);
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    return ResolveKey(hKey, &pCall->pKey, &pCall->samGranted);
 }
 
 // The longest names and data are kept as the lists change; only after the last
@@ -147,28 +174,21 @@ int OpenKeyCount()
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
 {
     (void)ulOptions;
-    LONG lStatus = ERROR_SUCCESS;
-    if (FaultReturns("RegOpenKeyExA", &lStatus))
-        return lStatus;
-    if (!phkResult)
-        return ERROR_INVALID_PARAMETER;
-    *phkResult = nullptr;
-    std::shared_ptr<RegKey> pKey;
-    REGSAM samGranted = 0;
-    lStatus = ResolveKey(hKey, &pKey, &samGranted);
+    KeyCall call;
+    LONG lStatus = BeginOpeningCall("RegOpenKeyExA", hKey, phkResult, &call);
     if (lStatus != ERROR_SUCCESS)
         return lStatus;
     if (!lpSubKey || !*lpSubKey)
     {
         // Wine hands back the predefined handle itself; any other key gets a
         // new handle of its own.
-        *phkResult = IsPredefined(hKey) ? hKey : NewHandle(pKey, samDesired);
+        *phkResult = IsPredefined(hKey) ? hKey : NewHandle(call.pKey, samDesired);
         return ERROR_SUCCESS;
     }
     if (lpSubKey[0] == '\\')
         return ERROR_BAD_PATHNAME;
     std::shared_ptr<RegKey> pFound =
-        winsim::detail::FindSubkey(pKey, winsim::detail::SplitKeyPath(lpSubKey));
+        winsim::detail::FindSubkey(call.pKey, winsim::detail::SplitKeyPath(lpSubKey));
     if (!pFound)
         return ERROR_FILE_NOT_FOUND;
     *phkResult = NewHandle(pFound, samDesired);
@@ -183,22 +203,15 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
     (void)lpClass;
     (void)dwOptions;
     (void)lpSecurityAttributes;
-    LONG lStatus = ERROR_SUCCESS;
-    if (FaultReturns("RegCreateKeyExA", &lStatus))
-        return lStatus;
-    if (!phkResult)
-        return ERROR_INVALID_PARAMETER;
-    *phkResult = nullptr;
-    std::shared_ptr<RegKey> pKey;
-    REGSAM samGranted = 0;
-    lStatus = ResolveKey(hKey, &pKey, &samGranted);
+    KeyCall call;
+    LONG lStatus = BeginOpeningCall("RegCreateKeyExA", hKey, phkResult, &call);
     if (lStatus != ERROR_SUCCESS)
         return lStatus;
     if (lpSubKey && lpSubKey[0] == '\\')
         return ERROR_BAD_PATHNAME;
     bool fCreated = false;
     std::shared_ptr<RegKey> pResult = winsim::detail::CreateSubkey(
-        pKey, winsim::detail::SplitKeyPath(lpSubKey ? lpSubKey : ""), &fCreated);
+        call.pKey, winsim::detail::SplitKeyPath(lpSubKey ? lpSubKey : ""), &fCreated);
     *phkResult = NewHandle(pResult, samDesired);
     if (lpdwDisposition)
         *lpdwDisposition = fCreated ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -210,20 +223,14 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData)
 {
-    LONG lStatus = ERROR_SUCCESS;
-    if (FaultReturns("RegQueryValueExA", &lStatus))
-        return lStatus;
-    std::shared_ptr<RegKey> pKey;
-    REGSAM samGranted = 0;
-    lStatus = ResolveKey(hKey, &pKey, &samGranted);
+    KeyCall call;
+    LONG lStatus = BeginKeyCall("RegQueryValueExA", hKey, KEY_QUERY_VALUE, &call);
     if (lStatus != ERROR_SUCCESS)
         return lStatus;
-    if (!AccessAllows(samGranted, KEY_QUERY_VALUE))
-        return ERROR_ACCESS_DENIED;
     if (lpReserved || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
     const winsim::detail::RegValue* pValue =
-        winsim::detail::FindValue(*pKey, lpValueName ? lpValueName : "");
+        winsim::detail::FindValue(*call.pKey, lpValueName ? lpValueName : "");
     if (!pValue)
         return ERROR_FILE_NOT_FOUND;
     const winsim::detail::RegValue& value = *pValue;
@@ -255,36 +262,26 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                     DWORD cbData)
 {
     (void)Reserved;
-    LONG lStatus = ERROR_SUCCESS;
-    if (FaultReturns("RegSetValueExA", &lStatus))
-        return lStatus;
-    std::shared_ptr<RegKey> pKey;
-    REGSAM samGranted = 0;
-    lStatus = ResolveKey(hKey, &pKey, &samGranted);
+    KeyCall call;
+    LONG lStatus = BeginKeyCall("RegSetValueExA", hKey, KEY_SET_VALUE, &call);
     if (lStatus != ERROR_SUCCESS)
         return lStatus;
-    if (!AccessAllows(samGranted, KEY_SET_VALUE))
-        return ERROR_ACCESS_DENIED;
     if (!lpData && cbData)
         return ERROR_NOACCESS;
     std::string_view svBytes;
     if (cbData)
         svBytes = std::string_view(reinterpret_cast<const char*>(lpData), cbData);
     const char* pszName = lpValueName ? lpValueName : "";
-    winsim::detail::SetValueBytes(*pKey, pszName, dwType, svBytes);
-    winsim::detail::RecordValueSet(*pKey, *winsim::detail::FindValue(*pKey, pszName));
+    winsim::detail::SetValueBytes(*call.pKey, pszName, dwType, svBytes);
+    winsim::detail::RecordValueSet(*call.pKey, *winsim::detail::FindValue(*call.pKey, pszName));
     return ERROR_SUCCESS;
 }
 
 LONG RegFlushKey(HKEY hKey)
 {
-    LONG lStatus = ERROR_SUCCESS;
-    if (FaultReturns("RegFlushKey", &lStatus))
-        return lStatus;
-    std::shared_ptr<RegKey> pKey;
-    REGSAM samGranted = 0;
     // Every change is already on disk; the handle check is all there is to do.
-    return ResolveKey(hKey, &pKey, &samGranted);
+    KeyCall call;
+    return BeginKeyCall("RegFlushKey", hKey, kNoRight, &call);
 }
 
 LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
@@ -292,14 +289,11 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
                       LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                       LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime)
 {
-    LONG lStatus = ERROR_SUCCESS;
-    if (FaultReturns("RegQueryInfoKeyA", &lStatus))
-        return lStatus;
-    std::shared_ptr<RegKey> pKey;
-    REGSAM samGranted = 0;
-    lStatus = ResolveKey(hKey, &pKey, &samGranted);
+    KeyCall call;
+    LONG lStatus = BeginKeyCall("RegQueryInfoKeyA", hKey, kNoRight, &call);
     if (lStatus != ERROR_SUCCESS)
         return lStatus;
+    RegKey* pKey = call.pKey.get();
     if (lpReserved || (lpClass && !lpcchClass))
         return ERROR_INVALID_PARAMETER;
     // Keys have no class here: an empty one is reported.
@@ -332,16 +326,11 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
 
 LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)
 {
-    LONG lStatus = ERROR_SUCCESS;
-    if (FaultReturns("RegEnumKeyA", &lStatus))
-        return lStatus;
-    std::shared_ptr<RegKey> pKey;
-    REGSAM samGranted = 0;
-    lStatus = ResolveKey(hKey, &pKey, &samGranted);
+    KeyCall call;
+    LONG lStatus = BeginKeyCall("RegEnumKeyA", hKey, KEY_ENUMERATE_SUB_KEYS, &call);
     if (lStatus != ERROR_SUCCESS)
         return lStatus;
-    if (!AccessAllows(samGranted, KEY_ENUMERATE_SUB_KEYS))
-        return ERROR_ACCESS_DENIED;
+    const RegKey* pKey = call.pKey.get();
     if (!lpName)
         return ERROR_INVALID_PARAMETER;
     if (dwIndex >= pKey->vpSubkeys.size())
@@ -355,12 +344,8 @@ LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)
 
 LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 {
-    LONG lStatus = ERROR_SUCCESS;
-    if (FaultReturns("RegDeleteKeyA", &lStatus))
-        return lStatus;
-    std::shared_ptr<RegKey> pKey;
-    REGSAM samGranted = 0;
-    lStatus = ResolveKey(hKey, &pKey, &samGranted);
+    KeyCall call;
+    LONG lStatus = BeginKeyCall("RegDeleteKeyA", hKey, kNoRight, &call);
     if (lStatus != ERROR_SUCCESS)
         return lStatus;
     if (!lpSubKey)
@@ -368,7 +353,7 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
     if (lpSubKey[0] == '\\')
         return ERROR_BAD_PATHNAME;
     std::shared_ptr<RegKey> pTarget =
-        winsim::detail::FindSubkey(pKey, winsim::detail::SplitKeyPath(lpSubKey));
+        winsim::detail::FindSubkey(call.pKey, winsim::detail::SplitKeyPath(lpSubKey));
     if (!pTarget)
         return ERROR_FILE_NOT_FOUND;
     RegKey* pParent = pTarget->pParent;
@@ -384,8 +369,9 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 
 LONG RegCloseKey(HKEY hKey)
 {
-    LONG lStatus = ERROR_SUCCESS;
-    bool fFails = FaultReturns("RegCloseKey", &lStatus);
+    DWORD dwStatus = ERROR_SUCCESS;
+    bool fFails = winsim::detail::FaultReturns("RegCloseKey", &dwStatus);
+    LONG lStatus = static_cast<LONG>(dwStatus);
     if (IsPredefined(hKey))
         return lStatus;
     // The kernel drops the handle before any status comes back: even a close

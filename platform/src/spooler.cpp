@@ -1,6 +1,7 @@
 // The print spooler's two enumerations, read from the machine's registry where
 // Wine's spooler keeps the same lists. Both follow Windows' two-call contract:
 // ask for the size, then fetch records with their strings packed after them.
+#include "fault_gate.h"
 #include "winsim_internal.h"
 
 #include <winsim.h>
@@ -9,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+
+using winsim::detail::Fails;
 
 namespace
 {
@@ -19,15 +22,6 @@ const char kPortsKey[] =
     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 const char kPrintersKey[] =
     "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Printers";
-
-bool Fails(const char* pszFunction)
-{
-    DWORD dwStatus = 0;
-    if (!winsim::detail::CallFails(pszFunction, &dwStatus))
-        return false;
-    winsim::detail::SetLastErrorValue(dwStatus);
-    return true;
-}
 
 BOOL FailWith(DWORD dwError)
 {

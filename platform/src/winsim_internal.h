@@ -362,36 +362,11 @@ std::string WindowsDirectory();
 std::string SystemDirectory();
 
 // ---------------------------------------------------------------------------
-// Fault table: counts the call, runs a hook due now, and tells whether the call
-// must fail (with the status in *pdwStatus).
-bool CallFails(const char* pszFunction, DWORD* pdwStatus);
-void ResetFaults();
-
-// ---------------------------------------------------------------------------
-// Kernel objects that the file calls share (open files, for the sharing rules).
+// The fault gate and the thread's last error: fault_gate.h. The sharing table:
+// file_sharing.h. The C runtime's files: crt_streams.h.
 void ResetKernelObjects();
 void ResetRegistryHandles();
 void ResetLoader();
-
-// Windows' sharing check against files this process holds open; the stand-in
-// fopen registers its streams here too.
-// Files are told apart by device and inode number.
-struct FileId
-{
-    unsigned long long ullDevice;
-    unsigned long long ullInode;
-};
-bool ShareAllows(const FileId& id, DWORD dwAccess, DWORD dwShare);
-// Whether every handle open on the file lets others delete it.
-bool ShareAllowsDelete(const FileId& id);
-int RegisterOpenFile(const FileId& id, DWORD dwAccess, DWORD dwShare);
-void UnregisterOpenFile(int iOpen);
-// Runtime streams (winsim_fopen) and low-level descriptors (winsim_open) not
-// yet closed.
-int OpenStreamCount();
-
-// The thread's last error, set without counting as a call of SetLastError.
-void SetLastErrorValue(DWORD dwError);
 
 FILETIME FileTimeFromUnix(long long llSeconds, long lNanoseconds);
 DWORD ErrorFromErrno(int nErrno);

@@ -1,12 +1,17 @@
 // Fault injection: failing the n-th call of a named function, hooks before a
-// call, counters and the reset.
+// call, counters and the reset, and the one table of names they take.
 #include "platform_test_util.h"
 
+#include <io.h>
 #include <winspool.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace
 {
@@ -160,6 +165,96 @@ TEST_F(FaultTest, CountsOfCallsAndOfWhatIsOpen)
     EXPECT_EQ(0, winsim::OpenFileCount());
     EXPECT_EQ(0, winsim::LoadedLibraryCount());
     EXPECT_FALSE(CloseHandle(hFile));
+}
+
+// One row per function the gate knows, in the table's order, each calling it
+// once: a name in the table that no call passes under, or a call that passes
+// under another name, shows here; a name outside the table is refused.
+TEST_F(FaultTest, TheTableNamesExactlyTheCallsThatPassTheGate)
+{
+    EXPECT_THROW(winsim::FailCall("RegOpenKeyA", 1, ERROR_ACCESS_DENIED), std::invalid_argument);
+    EXPECT_THROW(winsim::OnCall("Fopen", 1, [] {}), std::invalid_argument);
+    EXPECT_THROW(winsim::CallCount("DeleteFile"), std::invalid_argument);
+
+    HKEY hKey = nullptr;
+    char szText[MAX_PATH];
+    OSVERSIONINFOA version = {sizeof version, 0, 0, 0, 0, ""};
+    WIN32_FIND_DATAA data;
+    HANDLE hFind = INVALID_HANDLE_VALUE;
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    FILETIME ft = {0, 0};
+    DWORD cbNeeded = 0;
+    DWORD nReturned = 0;
+    FILE* pFile = nullptr;
+    int fd = -1;
+    const BYTE abData[1] = {0};
+    const std::vector<std::pair<std::string, std::function<void()>>> vCalls = {
+        {"RegOpenKeyExA", [&] { RegOpenKeyExA(HKEY_CURRENT_USER, "Key", 0, KEY_READ, &hKey); }},
+        {"RegCreateKeyExA",
+         [&]
+         {
+             RegCreateKeyExA(HKEY_CURRENT_USER, "Key", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                             &hKey, nullptr);
+         }},
+        {"RegQueryValueExA",
+         [&] { RegQueryValueExA(hKey, "V", nullptr, nullptr, nullptr, nullptr); }},
+        {"RegSetValueExA", [&] { RegSetValueExA(hKey, "V", 0, REG_BINARY, abData, 1); }},
+        {"RegFlushKey", [&] { RegFlushKey(hKey); }},
+        {"RegQueryInfoKeyA",
+         [&]
+         {
+             RegQueryInfoKeyA(hKey, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                              nullptr, nullptr, nullptr, nullptr);
+         }},
+        {"RegEnumKeyA", [&] { RegEnumKeyA(hKey, 0, szText, sizeof szText); }},
+        {"RegDeleteKeyA", [&] { RegDeleteKeyA(HKEY_CURRENT_USER, "Key"); }},
+        {"RegCloseKey", [&] { RegCloseKey(hKey); }},
+        {"GetLastError", [&] { GetLastError(); }},
+        {"SetLastError", [&] { SetLastError(0); }},
+        {"GetVersionExA", [&] { GetVersionExA(&version); }},
+        {"GetSystemDirectoryA", [&] { GetSystemDirectoryA(szText, sizeof szText); }},
+        {"GetWindowsDirectoryA", [&] { GetWindowsDirectoryA(szText, sizeof szText); }},
+        {"FindFirstFileA", [&] { hFind = FindFirstFileA("C:\\WINDOWS\\*", &data); }},
+        {"FindNextFileA", [&] { FindNextFileA(hFind, &data); }},
+        {"FindClose", [&] { FindClose(hFind); }},
+        {"CreateDirectoryA", [&] { CreateDirectoryA("C:\\Folder", nullptr); }},
+        {"SetEnvironmentVariableA", [&] { SetEnvironmentVariableA("WINSIM_GATE_TEST", nullptr); }},
+        {"CreateFileA",
+         [&] {
+             hFile = CreateFileA("C:\\File", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+         }},
+        {"GetFileTime", [&] { GetFileTime(hFile, nullptr, nullptr, &ft); }},
+        {"CompareFileTime", [&] { CompareFileTime(&ft, &ft); }},
+        {"CloseHandle", [&] { CloseHandle(hFile); }},
+        {"DeleteFileA", [&] { DeleteFileA("C:\\File"); }},
+        {"LoadLibraryA", [&] { LoadLibraryA("C:\\none.dll"); }},
+        {"GetProcAddress", [&] { GetProcAddress(nullptr, "None"); }},
+        {"FreeLibrary", [&] { FreeLibrary(nullptr); }},
+        {"EnumPrintersA",
+         [&] { EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &cbNeeded, &nReturned); }},
+        {"EnumPortsA", [&] { EnumPortsA(nullptr, 2, nullptr, 0, &cbNeeded, &nReturned); }},
+        {"fopen", [&] { pFile = winsim_fopen("nul", "w"); }},
+        {"_open", [&] { fd = winsim_open("C:\\Other", _O_WRONLY | _O_CREAT); }},
+        {"_fdopen",
+         [&]
+         {
+             if (FILE* pStream = winsim_fdopen(fd, "w"))
+                 fclose(pStream);
+         }},
+    };
+    std::vector<std::string> vsNames;
+    for (const auto& call : vCalls)
+    {
+        vsNames.push_back(call.first);
+        int nBefore = winsim::CallCount(call.first);
+        call.second();
+        EXPECT_EQ(nBefore + 1, winsim::CallCount(call.first)) << call.first;
+    }
+    EXPECT_EQ(winsim::FailableCalls(), vsNames);
+    if (pFile)
+        fclose(pFile);
+    EXPECT_EQ(0, winsim::OpenFileCount());
+    EXPECT_EQ(0, winsim::OpenKeyCount());
 }
 
 } // namespace
