@@ -153,7 +153,7 @@ void Analyse(Result* pResult)
         else if (StartsWith(sLine, "Driver Name = "))
         {
             result.sDriver = sLine.substr(14);
-            result.fHasDriver = result.sDriver != "NULL";
+            result.fHasDriver = !result.sDriver.empty() && result.sDriver != "NULL";
         }
         else if (StartsWith(sLine, "ComponentUninstall (") ||
                  StartsWith(sLine, "CleanupRegistry ("))
