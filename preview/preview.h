@@ -118,8 +118,32 @@ std::string DescribeCurrentUser(const CurrentUser& user);
 // The counts add up: keys after the run = keys before - nKeysRemoved -
 // nSubkeysRemoved + nKeysCreated; values after = values before + nValuesNew -
 // nValuesRemoved - nValuesRemovedWithKeys.
+// One change in the list, in the order the list shows it. Names and data are
+// machine text.
+struct RegistryChange
+{
+    enum Kind
+    {
+        KeyRemoved,
+        KeyCreated,
+        ValueWritten,
+        ValueRemoved
+    } eKind = KeyCreated;
+    std::string sKeyPath;
+    size_t nSubkeys = 0; // KeyRemoved: as the subtree was before the run
+    size_t nValues = 0;
+    std::string sName;
+    // The value as it was before the run.
+    bool fHadOld = false;
+    DWORD dwOldType = REG_NONE;
+    std::string sOldBytes;
+    DWORD dwNewType = REG_NONE;
+    std::string sNewBytes;
+};
+
 struct ChangeList
 {
+    std::vector<RegistryChange> vEntries;
     std::string sText;          // REGEDIT4
     size_t nKeysRemoved = 0;    // top keys of removed subtrees
     size_t nSubkeysRemoved = 0; // the keys below them, as they were before the run
@@ -175,15 +199,26 @@ std::vector<PrinterFound> FindPrinters(const winsim::detail::Registry& registry,
 // "NAME": driver "DRIVER", port "PORT", for the terminal.
 std::string DescribePrinter(const PrinterFound& printer);
 
-// The terminal: machine text (Windows-1252) is shown in the locale's
-// character set, UTF-8 where it is that, else as it is. InitTerminal reads
-// the locale once.
+// The terminal. The preview builds its output in UTF-8: machine text
+// (Windows-1252) goes through ForTerminal. FitTerminal then writes it in the
+// locale's character set: a character the set lacks, a control character
+// other than tab and line feed, and a byte that is not UTF-8 are escaped
+// visibly (<U+00FC>, <0xFC>), never written raw. InitTerminal reads the
+// locale once.
 void InitTerminal();
 std::string ForTerminal(std::string_view svMachineText);
+std::string FitTerminal(std::string_view svUtf8);
+// The UTF-8 character at svText[i]: its length, or 0 where the bytes there
+// are not one (an encoded surrogate is not one either).
+size_t DecodeUtf8(std::string_view svText, size_t i, unsigned int* puChar);
 // The argument text typed on the terminal as the machine's ANSI text;
 // *pnChanged counts characters without their exact form there. False when it
 // is not text in the terminal's character set.
 bool ArgumentForMachine(const std::string& sTyped, std::string* psAnsi, size_t* pnChanged);
+// The typed argument text in UTF-8, for showing it: in a locale of another
+// character set it is taken as the machine's ANSI text, as it reaches the
+// program.
+std::string TypedAsUtf8(const std::string& sTyped);
 
 // The converted names and strings on the run's path, where the preview shows
 // what the program sees rather than what the machine stores: on a key the

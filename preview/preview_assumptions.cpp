@@ -106,9 +106,12 @@ bool ChooseVersion(const std::string& sOsOption, const std::vector<InputFile>& v
     }
     if (!pKnown)
     {
-        *psError = "cannot tell the Windows version: no export has " + std::string(kNtVersionKey) +
-                   " \"CurrentVersion\" or " + k9xVersionKey +
-                   " \"VersionNumber\"; name it with --os";
+        *psError =
+            "cannot tell the Windows version: no export has " + std::string(kNtVersionKey) +
+            " \"CurrentVersion\" or " + k9xVersionKey +
+            " \"VersionNumber\"; add the input that has it (NT: the SOFTWARE hive or an export "
+            "of HKEY_LOCAL_MACHINE\\SOFTWARE; 9x: SYSTEM.DAT or a regedit /e export), or "
+            "name the version with --os";
         return false;
     }
     pChoice->sName = pKnown->sName;

@@ -17,26 +17,7 @@ using namespace winsim::detail;
 namespace
 {
 
-struct Entry
-{
-    enum Kind
-    {
-        KeyRemoved,
-        KeyCreated,
-        ValueWritten,
-        ValueRemoved
-    } eKind = KeyCreated;
-    std::string sKeyPath;
-    size_t nSubkeys = 0;
-    size_t nValues = 0;
-    std::string sName;
-    // The value as it was before the run.
-    bool fHadOld = false;
-    DWORD dwOldType = REG_NONE;
-    std::string sOldBytes;
-    DWORD dwNewType = REG_NONE;
-    std::string sNewBytes;
-};
+using Entry = RegistryChange;
 
 std::string JoinPath(int iRoot, const std::vector<std::string>& vsPath, size_t nParts)
 {
@@ -246,6 +227,7 @@ private:
 
 void ChangeBuilder::Format(ChangeList* pChanges) const
 {
+    pChanges->vEntries = m_vEntries;
     std::string& sOut = pChanges->sText;
     sOut = "REGEDIT4\n";
     std::string sOpenKey;

@@ -1,16 +1,14 @@
 // morix_preview: what the Morix would do to a real machine, from exports of
-// its registry, without touching them.
+// its registry, without touching them (usage: kUsage below).
 //
-//   morix_preview [--os NAME] [--component present|absent|noexport] [--keep]
-//                 [--write-result FILE.reg] [--user NAME] --machine FILE
-//                 [--machine FILE ...] -- ARGUMENT-TEXT
-//
-// The exports (REGEDIT4, or regedit's version 5.00 in UTF-16LE) are read and
-// checked first; nothing runs when one is bad. The program then runs once on
-// a temporary machine folder made from them, with the machine's own folders,
-// and the preview prints what it read and assumed, the log, the registry
-// changes as REGEDIT4, and the VendorUninstall calls.
+// The inputs and the output paths are read and checked first; nothing runs
+// when one is bad. The program then runs once on a temporary machine folder
+// made from them, with the machine's own folders, and the preview prints the
+// answer first (verdict, operation, printers told, counts, warnings), then
+// what it read and assumed, the log, the registry changes as REGEDIT4 and the
+// VendorUninstall calls; or all of it as one JSON document (--json).
 #include "preview.h"
+#include "preview_result.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -19,6 +17,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -33,15 +32,46 @@ namespace
 {
 
 const char kUsage[] =
-    "usage: preview [--os NAME] [--component present|absent|noexport] [--keep]\n"
-    "               [--write-result FILE.reg] [--user NAME] --machine FILE [--machine FILE ...] "
-    "-- ARGUMENT-TEXT\n"
-    "  NAME: win95, win98, winme, nt40, win2k, winxp; decides over the exports (default: "
-    "taken from them)\n"
-    "  FILE: a registry export, REGEDIT4 or Windows Registry Editor Version 5.00\n"
-    "  NAME (--user): the subkey of HKEY_USERS that is the current user when no FILE gives\n"
-    "    HKEY_CURRENT_USER (default: .DEFAULT)\n"
-    "  ARGUMENT-TEXT: the program's argument text as one argument, e.g. '-uninstall=Model 12'\n";
+    "usage: preview [OPTION ...] --machine FILE [--machine FILE ...] -- ARGUMENT-TEXT\n"
+    "\n"
+    "Shows what the Morix would do to one machine, from its registry, without\n"
+    "changing the files: the verdict, the printers told and the registry changes\n"
+    "first, then the details.\n"
+    "\n"
+    "  --machine FILE        one part of the machine's registry; give each part once:\n"
+    "                        a regedit export, REGEDIT4 (9x: regedit /e) or Windows\n"
+    "                        Registry Editor Version 5.00 (2000/XP), any encoding;\n"
+    "                        an NT hive file under its Windows name (SOFTWARE,\n"
+    "                        SYSTEM, NTUSER.DAT, DEFAULT; reg save writes them);\n"
+    "                        a 9x registry file (SYSTEM.DAT, USER.DAT)\n"
+    "                          --machine SOFTWARE --machine SYSTEM\n"
+    "  -- ARGUMENT-TEXT      the program's argument text, quoted as one argument\n"
+    "                          -- '-uninstall=Model 12'\n"
+    "                          -- '-printerdriver=Model 12 -product=X -port=LPT1:'\n"
+    "  --os NAME             win95, win98, winme, nt40, win2k or winxp: preview for\n"
+    "                        this version whatever the inputs say (default: what\n"
+    "                        they say)        --os winxp\n"
+    "  --user NAME           the subkey of HKEY_USERS that is the current user when\n"
+    "                        no input gives HKEY_CURRENT_USER (default .DEFAULT)\n"
+    "                          --user S-1-5-21-1004336348-1177238915-682003330-1003\n"
+    "  --component KIND      the vendor's component library qvzcon14.dll, which\n"
+    "                        cannot run here: present (default: a stand-in records\n"
+    "                        each VendorUninstall call and reports success), absent,\n"
+    "                        noexport (present without VendorUninstall)\n"
+    "                          --component absent\n"
+    "  --write-result FILE   also write the whole registry after the run (REGEDIT4),\n"
+    "                        e.g. to preview an uninstall after an install; an\n"
+    "                        existing file is replaced, and the output says so\n"
+    "                          --write-result after.reg\n"
+    "  --keep                keep the temporary machine folder and say where\n"
+    "  --json                write the result as one JSON document instead of text\n"
+    "  --help                this text\n"
+    "Options also take --option=VALUE.\n"
+    "\n"
+    "Exit status: 0 previewed (the verdict is in the output), 1 an input or\n"
+    "output path refused or the preview failed (the reason on stderr), 2 a usage\n"
+    "error, 129/130/143 ended by SIGHUP/SIGINT/SIGTERM (the temporary folder\n"
+    "removed).\n";
 
 const char* const kVersionNames[] = {"win95", "win98", "winme", "nt40", "win2k", "winxp"};
 
@@ -50,6 +80,8 @@ struct Options
     std::string sOs;
     std::string sComponent = "present";
     bool fKeep = false;
+    bool fJson = false;
+    bool fHelp = false;
     std::string sWriteResult;
     std::vector<std::string> vsMachines;
     std::string sUser;
@@ -57,38 +89,84 @@ struct Options
     std::string sText;
 };
 
+void ToStderr(const std::string& sText)
+{
+    std::string sShown = preview::FitTerminal(sText);
+    fwrite(sShown.data(), 1, sShown.size(), stderr);
+}
+
 int Usage(const std::string& sProblem)
 {
-    fprintf(stderr, "preview: %s\n%s", sProblem.c_str(), kUsage);
+    ToStderr("preview: " + sProblem + "\n(preview --help tells every option)\n");
     return 2;
 }
 
 int Refuse(const std::string& sProblem)
 {
-    fprintf(stderr, "preview: %s\n", sProblem.c_str());
+    ToStderr("preview: " + sProblem + "\n");
     return 1;
+}
+
+// The argument text, quoted for a POSIX shell, for the hints.
+std::string Quoted(const std::string& sText)
+{
+    std::string sQuoted = "'";
+    for (char ch : sText)
+        sQuoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    return sQuoted + "'";
 }
 
 bool ParseOptions(int argc, char** argv, Options* pOptions, std::string* psProblem)
 {
     for (int i = 1; i < argc; ++i)
+        if (strcmp(argv[i], "--") == 0)
+            break;
+        else if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0)
+        {
+            pOptions->fHelp = true;
+            return true;
+        }
+    for (int i = 1; i < argc; ++i)
     {
         std::string sArg = argv[i];
+        bool fInline = false;
+        std::string sInline;
+        if (sArg.compare(0, 2, "--") == 0 && sArg.find('=') != std::string::npos)
+        {
+            fInline = true;
+            sInline = sArg.substr(sArg.find('=') + 1);
+            sArg.erase(sArg.find('='));
+        }
         auto value = [&](std::string* psValue)
         {
-            if (i + 1 >= argc)
+            if (fInline)
+                *psValue = sInline;
+            else if (i + 1 >= argc)
             {
                 *psProblem = sArg + " needs a value";
                 return false;
             }
-            *psValue = argv[++i];
+            else
+                *psValue = argv[++i];
             return true;
         };
-        if (sArg == "--")
+        auto flag = [&](bool* pf)
+        {
+            if (fInline)
+                *psProblem = sArg + " takes no value";
+            *pf = true;
+            return !fInline;
+        };
+        if (sArg == "--" && !fInline)
         {
             if (argc - i - 1 != 1)
             {
-                *psProblem = "exactly one ARGUMENT-TEXT after --, quoted as one argument";
+                std::string sJoined;
+                for (int k = i + 1; k < argc; ++k)
+                    sJoined += (k > i + 1 ? " " : "") + std::string(argv[k]);
+                *psProblem = "exactly one ARGUMENT-TEXT after --, quoted as one argument" +
+                             (sJoined.empty() ? std::string(", e.g. -- '-uninstall=Model 12'")
+                                              : ": -- " + Quoted(sJoined));
                 return false;
             }
             pOptions->sText = argv[i + 1];
@@ -123,11 +201,24 @@ bool ParseOptions(int argc, char** argv, Options* pOptions, std::string* psProbl
             }
         }
         else if (sArg == "--keep")
-            pOptions->fKeep = true;
+        {
+            if (!flag(&pOptions->fKeep))
+                return false;
+        }
+        else if (sArg == "--json")
+        {
+            if (!flag(&pOptions->fJson))
+                return false;
+        }
         else if (sArg == "--write-result")
         {
             if (!value(&pOptions->sWriteResult))
                 return false;
+            if (pOptions->sWriteResult.empty())
+            {
+                *psProblem = "--write-result needs a file name";
+                return false;
+            }
         }
         else if (sArg == "--user")
         {
@@ -140,17 +231,87 @@ bool ParseOptions(int argc, char** argv, Options* pOptions, std::string* psProbl
                 return false;
             pOptions->vsMachines.push_back(sValue);
         }
+        else if (sArg.compare(0, 2, "--") == 0)
+        {
+            *psProblem = "unknown option " + sArg;
+            return false;
+        }
         else
         {
-            *psProblem = "unknown argument " + sArg;
+            // Most often the program's argument text without the -- before it,
+            // perhaps not quoted either.
+            std::string sRest;
+            for (int k = i; k < argc; ++k)
+                sRest += (k > i ? " " : "") + std::string(argv[k]);
+            *psProblem = "unknown argument " + std::string(argv[i]) +
+                         ": the program's argument text goes after --, quoted as one argument: "
+                         "-- " +
+                         Quoted(sRest);
             return false;
         }
     }
     if (pOptions->vsMachines.empty())
         *psProblem = "no --machine FILE given";
     else if (!pOptions->fHaveText)
-        *psProblem = "no -- ARGUMENT-TEXT given";
+        *psProblem = "no -- ARGUMENT-TEXT given (e.g. -- '-uninstall=Model 12')";
     return psProblem->empty();
+}
+
+// Whether --write-result can be written, checked before anything runs.
+bool CheckOutputPath(const std::string& sPath, bool* pfExists, std::string* psProblem)
+{
+    struct stat st;
+    *pfExists = stat(sPath.c_str(), &st) == 0;
+    if (*pfExists && S_ISDIR(st.st_mode))
+    {
+        *psProblem = "--write-result " + sPath + " is a folder; name a file (in it, say)";
+        return false;
+    }
+    if (*pfExists && !S_ISREG(st.st_mode))
+    {
+        *psProblem = "--write-result " + sPath + " exists and is not a regular file";
+        return false;
+    }
+    size_t iSlash = sPath.rfind('/');
+    std::string sFolder = iSlash == std::string::npos ? "." : sPath.substr(0, iSlash + 1);
+    if (stat(sFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    {
+        *psProblem = "--write-result " + sPath + ": the folder " + sFolder + " does not exist";
+        return false;
+    }
+    if (access(*pfExists ? sPath.c_str() : sFolder.c_str(), W_OK) != 0)
+    {
+        *psProblem = "--write-result " + sPath + ": cannot write there (" + strerror(errno) + ")";
+        return false;
+    }
+    return true;
+}
+
+// Interrupts. Until the temporary folder exists there is nothing to undo,
+// so SIGINT, SIGTERM and SIGHUP end the preview at once; from then on they
+// end the program under preview, and the preview removes the folder at its
+// next step and exits with 128 + the signal's number.
+volatile sig_atomic_t g_nSignal = 0;
+volatile sig_atomic_t g_fHaveFolder = 0;
+volatile pid_t g_pidProgram = 0;
+
+void OnSignal(int nSignal)
+{
+    if (!g_fHaveFolder)
+        _exit(128 + nSignal);
+    g_nSignal = nSignal;
+    if (g_pidProgram > 0)
+        kill(g_pidProgram, SIGKILL);
+}
+
+void CatchInterrupts()
+{
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(nSignal, &action, nullptr);
 }
 
 bool SameFile(const std::string& sLeft, const std::string& sRight)
@@ -168,28 +329,6 @@ std::string ReadWholeFile(const std::string& sPath, unsigned long long ullFrom =
     std::stringstream text;
     text << file.rdbuf();
     return text.str();
-}
-
-std::string FormatName(const preview::InputFile& file)
-{
-    if (file.nFormat == preview::kFormatHive)
-        return "NT hive file";
-    if (file.nFormat == preview::kFormat9x)
-        return "Windows 9x registry file";
-    return (file.nFormat == winsim::detail::RegTextVersion5 ? "Windows Registry Editor Version 5.00"
-                                                            : "REGEDIT4") +
-           std::string(", ") + file.sEncoding;
-}
-
-// What the readers found that the run's result depends on: the text they
-// converted, their warnings, and whose HKEY_CURRENT_USER it is.
-void PrintReaderFacts(const std::vector<preview::InputFile>& vFiles,
-                      const preview::CurrentUser& user)
-{
-    for (const preview::InputFile& file : vFiles)
-        for (const std::string& sNote : preview::DescribeInput(file))
-            printf("  %s: %s\n", file.sPath.c_str(), sNote.c_str());
-    printf("Current user: %s\n", preview::DescribeCurrentUser(user).c_str());
 }
 
 // Runs the program on the machine folder; its exit status, or -1.
@@ -211,10 +350,14 @@ int RunProgram(const std::string& sFolder, const std::string& sText, const std::
         fprintf(stderr, "preview: cannot start %s: %s\n", MORIX_PROGRAM, strerror(errno));
         _exit(127);
     }
+    g_pidProgram = pid;
+    if (g_nSignal)
+        kill(pid, SIGKILL);
     int nStatus = 0;
     while (waitpid(pid, &nStatus, 0) < 0)
         if (errno != EINTR)
             return -1;
+    g_pidProgram = 0;
     return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
 }
 
@@ -233,16 +376,6 @@ std::string FindLog(const std::string& sTempFolder)
     }
     closedir(pDir);
     return sFound;
-}
-
-void Show(const std::string& sText)
-{
-    fwrite(sText.data(), 1, sText.size(), stdout);
-}
-
-void Banner(const std::string& sTitle)
-{
-    printf("\n======== %s\n", sTitle.c_str());
 }
 
 // The host folder that stands for a folder on the machine ("X:\a\b" is
@@ -272,45 +405,73 @@ std::string MachineSettings(const std::string& sOs, const preview::MachineFolder
     return sText;
 }
 
+// The lines of the log, without their line ends.
+std::vector<std::string> LogLines(const std::string& sText)
+{
+    std::vector<std::string> vsLines;
+    size_t iStart = 0;
+    while (iStart < sText.size())
+    {
+        size_t iEnd = sText.find('\n', iStart);
+        if (iEnd == std::string::npos)
+            iEnd = sText.size();
+        std::string sLine = sText.substr(iStart, iEnd - iStart);
+        if (!sLine.empty() && sLine.back() == '\r')
+            sLine.pop_back();
+        vsLines.push_back(sLine);
+        iStart = iEnd + 1;
+    }
+    return vsLines;
+}
+
+void Write(const std::string& sText)
+{
+    fwrite(sText.data(), 1, sText.size(), stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    CatchInterrupts();
+    preview::InitTerminal();
     Options options;
     std::string sProblem;
-    if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0))
+    if (!ParseOptions(argc, argv, &options, &sProblem))
+        return Usage(sProblem);
+    if (options.fHelp)
     {
         fputs(kUsage, stdout);
         return 0;
     }
-    if (!ParseOptions(argc, argv, &options, &sProblem))
-        return Usage(sProblem);
-    for (const std::string& sMachine : options.vsMachines)
-        if (!options.sWriteResult.empty() && SameFile(sMachine, options.sWriteResult))
-            return Refuse("--write-result " + options.sWriteResult +
-                          " is an input file; the inputs are never changed");
-    preview::InitTerminal();
-    std::string sArgument;
-    size_t nArgumentChanged = 0;
-    if (!preview::ArgumentForMachine(options.sText, &sArgument, &nArgumentChanged))
+    preview::Result result;
+    result.sTyped = preview::TypedAsUtf8(options.sText);
+    result.sComponent = options.sComponent;
+    result.sWriteResult = options.sWriteResult;
+    if (!options.sWriteResult.empty())
+    {
+        for (const std::string& sMachine : options.vsMachines)
+            if (SameFile(sMachine, options.sWriteResult))
+                return Refuse("--write-result " + options.sWriteResult +
+                              " is an input file; the inputs are never changed");
+        if (!CheckOutputPath(options.sWriteResult, &result.fWriteResultReplaces, &sProblem))
+            return Refuse(sProblem);
+    }
+    if (!preview::ArgumentForMachine(options.sText, &result.sArgument, &result.nArgumentChanged))
         return Refuse("the argument text is not text in the terminal's character set (UTF-8)");
 
     // Everything is read and checked before anything runs.
     winsim::detail::Registry registry;
-    std::vector<preview::InputFile> vFiles;
     std::string sError;
-    if (!preview::ReadExports(options.vsMachines, registry, &vFiles, &sError))
+    if (!preview::ReadExports(options.vsMachines, registry, &result.vFiles, &sError))
         return Refuse(sError);
-    preview::CurrentUser user;
-    if (!preview::ChooseCurrentUser(vFiles, options.sUser, registry, &user, &sError))
+    if (!preview::ChooseCurrentUser(result.vFiles, options.sUser, registry, &result.user, &sError))
         return Refuse(sError);
-    preview::VersionChoice version;
-    if (!preview::ChooseVersion(options.sOs, vFiles, &version, &sError))
+    if (!preview::ChooseVersion(options.sOs, result.vFiles, &result.version, &sError))
         return Refuse(sError);
-    const std::string& sOs = version.sName;
-    preview::MachineFolders folders = preview::FindFolders(registry, sOs);
-    std::string sPrintersKey;
-    std::vector<preview::PrinterFound> vPrinters = preview::FindPrinters(registry, &sPrintersKey);
+    const std::string& sOs = result.version.sName;
+    result.folders = preview::FindFolders(registry, sOs);
+    result.vPrinters = preview::FindPrinters(registry, &result.sPrintersKey);
 
     // The temporary machine: the registry, the version the stand-in obeys,
     // the machine's own folders, C:\TEMP, and the component library assumed.
@@ -319,129 +480,112 @@ int main(int argc, char** argv)
         std::string(pszBase && *pszBase ? pszBase : "/tmp") + "/morix-preview.XXXXXX";
     std::vector<char> vchTemplate(sTemplate.begin(), sTemplate.end());
     vchTemplate.push_back('\0');
-    if (!mkdtemp(vchTemplate.data()))
-        return Refuse("cannot make a temporary machine folder: " + std::string(strerror(errno)));
+    // An interrupt from here on removes the folder, so none may end the
+    // preview between its making and the preview knowing its name.
+    sigset_t interrupts;
+    sigset_t before;
+    sigemptyset(&interrupts);
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&interrupts, nSignal);
+    sigprocmask(SIG_BLOCK, &interrupts, &before);
+    bool fMade = mkdtemp(vchTemplate.data()) != nullptr;
+    int nMakeError = errno;
+    g_fHaveFolder = fMade;
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    if (!fMade)
+        return Refuse("cannot make a temporary machine folder: " +
+                      std::string(strerror(nMakeError)));
     std::string sFolder = vchTemplate.data();
     std::error_code ec;
+    auto cleanUp = [&]()
+    {
+        if (options.fKeep && !g_nSignal)
+            ToStderr("preview: machine folder kept: " + sFolder + "\n");
+        else
+            std::filesystem::remove_all(sFolder, ec);
+    };
+    auto interrupted = [&]()
+    {
+        if (!g_nSignal)
+            return false;
+        std::filesystem::remove_all(sFolder, ec);
+        ToStderr("preview: interrupted by " + std::string(strsignal(g_nSignal)) +
+                 "; the temporary machine folder is removed\n");
+        return true;
+    };
+
     std::filesystem::create_directories(sFolder + "/drive_c/TEMP", ec);
-    std::string sSystemFolder = HostFolder(sFolder, folders.sSystem);
+    std::string sSystemFolder = HostFolder(sFolder, result.folders.sSystem);
     std::filesystem::create_directories(sSystemFolder, ec);
     std::string sRegistryPath = sFolder + "/registry.reg";
     bool fReady =
-        winsim::detail::WriteRegFile(registry, sRegistryPath, MachineSettings(sOs, folders));
+        winsim::detail::WriteRegFile(registry, sRegistryPath, MachineSettings(sOs, result.folders));
     struct stat stMachine;
     fReady = fReady && stat(sRegistryPath.c_str(), &stMachine) == 0;
     unsigned long long ullBefore = fReady ? static_cast<unsigned long long>(stMachine.st_size) : 0;
-    std::string sComponentNote;
     if (options.sComponent == "present")
     {
         std::filesystem::copy_file(MORIX_COMPONENT, sSystemFolder + "/qvzcon14.dll", ec);
         fReady = fReady && !ec;
-        sComponentNote = "present (assumed): the preview cannot load the vendor's library; a "
-                         "stand-in records each VendorUninstall call and reports success";
+        result.sComponentNote = "present (assumed): the preview cannot load the vendor's library; "
+                                "a stand-in records each VendorUninstall call and reports success";
     }
     else if (options.sComponent == "noexport")
     {
         std::filesystem::copy_file(MORIX_COMPONENT_NOEXPORT, sSystemFolder + "/qvzcon14.dll", ec);
         fReady = fReady && !ec;
-        sComponentNote = "present without the VendorUninstall export (assumed)";
+        result.sComponentNote = "present without the VendorUninstall export (assumed)";
     }
     else
-        sComponentNote = "absent (assumed): no qvzcon14.dll in the system folder";
-    auto cleanUp = [&]()
-    {
-        if (options.fKeep)
-            printf("\n(machine folder kept: %s)\n", sFolder.c_str());
-        else
-            std::filesystem::remove_all(sFolder, ec);
-    };
+        result.sComponentNote = "absent (assumed): no qvzcon14.dll in the system folder";
+    if (interrupted())
+        return 128 + g_nSignal;
     if (!fReady)
     {
         cleanUp();
         return Refuse("cannot set up the temporary machine in " + sFolder);
     }
 
-    // The assumptions: what was read from where, and what is assumed.
-    printf("Morix preview: qvzmrx14 %s\n", options.sText.c_str());
-    if (nArgumentChanged > 0)
-        printf("Argument text as the machine's ANSI code page has it: %s (%zu characters "
-               "without their exact form there)\n",
-               preview::ForTerminal(sArgument).c_str(), nArgumentChanged);
-    for (const preview::InputFile& file : vFiles)
-    {
-        std::string sPlaces;
-        for (const std::string& sPlace : file.vsPlaces)
-            sPlaces += (sPlaces.empty() ? "" : ", ") + sPlace;
-        printf("Machine file: %s (%s), giving %s\n", file.sPath.c_str(), FormatName(file).c_str(),
-               sPlaces.empty() ? "no keys" : preview::ForTerminal(sPlaces).c_str());
-    }
-    PrintReaderFacts(vFiles, user);
-    printf("Windows version: %s (%s)\n", sOs.c_str(), version.sSource.c_str());
-    for (const std::string& sClaim : version.vsClaims)
-        printf("  %s\n", sClaim.c_str());
-    printf("Windows folder: %s (%s)\n", preview::ForTerminal(folders.sWindows).c_str(),
-           preview::ForTerminal(folders.sWindowsSource).c_str());
-    printf("System folder: %s (%s)\n", preview::ForTerminal(folders.sSystem).c_str(),
-           folders.sSystemSource.c_str());
-    if (sPrintersKey.empty())
-        printf("Printers: none (no input has a ...\\Control\\Print\\Printers key the spooler "
-               "reads)\n");
-    else if (vPrinters.empty())
-        printf("Printers: none (%s has no subkeys)\n", preview::ForTerminal(sPrintersKey).c_str());
-    else
-        printf("Printers: %zu in %s\n", vPrinters.size(),
-               preview::ForTerminal(sPrintersKey).c_str());
-    for (const preview::PrinterFound& printer : vPrinters)
-        printf("  %s\n", preview::DescribePrinter(printer).c_str());
-    printf("Component library: %s\n", sComponentNote.c_str());
-    fflush(stdout);
-
     std::string sCalls = sFolder + "/vendor-calls.txt";
-    int nStatus = RunProgram(sFolder, sArgument, sCalls);
+    result.nStatus = RunProgram(sFolder, result.sArgument, sCalls);
+    if (interrupted())
+        return 128 + g_nSignal;
 
-    std::string sLog = FindLog(sFolder + "/drive_c/TEMP");
-    Banner("The log" + (sLog.empty() ? std::string() : " (C:\\TEMP\\" + sLog + ")"));
-    if (sLog.empty())
-        printf("(no log written)\n");
-    else
-        Show(preview::ForTerminal(ReadWholeFile(sFolder + "/drive_c/TEMP/" + sLog)));
-    if (nStatus != 0)
-        printf("(the program ended with status %d)\n", nStatus);
-
-    preview::ChangeList changes;
+    result.sLogName = FindLog(sFolder + "/drive_c/TEMP");
+    if (!result.sLogName.empty())
+        result.vsLog = LogLines(ReadWholeFile(sFolder + "/drive_c/TEMP/" + result.sLogName));
     std::string sRecords = ReadWholeFile(sRegistryPath, ullBefore);
-    if (!preview::ApplyRunRecords(sRecords, registry, &changes, &sError))
+    if (!preview::ApplyRunRecords(sRecords, registry, &result.changes, &sError))
     {
         cleanUp();
         return Refuse("cannot read the run's changes: " + sError);
     }
-    Banner("Registry changes");
-    Show(preview::ForTerminal(changes.sText));
-    printf("\n%s", preview::ChangeSummary(changes).c_str());
-    for (const std::string& sLine : preview::DescribeConversionsOnRun(vFiles, changes))
-        printf("; %s\n", sLine.c_str());
+    result.vsConversionsOnRun = preview::DescribeConversionsOnRun(result.vFiles, result.changes);
+    result.vsCalls = LogLines(ReadWholeFile(sCalls));
+    preview::Analyse(&result);
+    if (interrupted())
+        return 128 + g_nSignal;
 
-    Banner("VendorUninstall calls (component library " + options.sComponent + ")");
-    std::string sCallText = ReadWholeFile(sCalls);
-    if (sCallText.empty())
-        printf("(none)\n");
-    std::istringstream calls(sCallText);
-    for (std::string sPrinter; std::getline(calls, sPrinter);)
-        printf("VendorUninstall(\"%s\")\n", preview::ForTerminal(sPrinter).c_str());
-
-    int nResult = nStatus == 0 ? 0 : 1;
+    int nResult = result.nStatus == 0 ? 0 : 1;
     if (!options.sWriteResult.empty())
     {
-        preview::ReturnCurrentUser(user, registry);
-        if (winsim::detail::WriteRegFile(registry, options.sWriteResult))
-            printf("\n(the registry after the run: %s)\n", options.sWriteResult.c_str());
-        else
+        preview::ReturnCurrentUser(result.user, registry);
+        result.fWriteResultDone = winsim::detail::WriteRegFile(registry, options.sWriteResult);
+        if (!result.fWriteResultDone)
         {
-            fprintf(stderr, "preview: cannot write %s: %s\n", options.sWriteResult.c_str(),
-                    strerror(errno));
+            ToStderr("preview: cannot write " + options.sWriteResult + ": " + strerror(errno) +
+                     "\n");
             nResult = 1;
         }
+        if (interrupted())
+        {
+            std::filesystem::remove(options.sWriteResult, ec);
+            return 128 + g_nSignal;
+        }
     }
+    Write(options.fJson ? preview::RenderJson(result)
+                        : preview::FitTerminal(preview::RenderText(result)));
+    fflush(stdout);
     cleanUp();
     return nResult;
 }

@@ -130,9 +130,17 @@ def as_utf8(text):
                    else ch.encode("latin-1").decode("cp1252") for ch in text)
 
 
+def as_shown(text, utf8):
+    """Windows-1252 text (read as Latin-1) as the preview shows it: control
+    characters and, on a terminal that is not UTF-8, all beyond ASCII escaped."""
+    return "".join("<U+%04X>" % ord(ch) if (ord(ch) < 0x20 and ch not in "\t\n") or
+                   0x7F <= ord(ch) < 0xA0 or (not utf8 and ord(ch) >= 0x80) else ch
+                   for ch in as_utf8(text))
+
+
 def listed_printers(shown):
     return [(m.group(1), m.group(2), m.group(3)) for m in re.finditer(
-        r'^  "(.*)": driver (?:"(.*)"|\(none\)), port (?:"(.*)"|\(none\))$', shown, re.M)]
+        r'^  (?:\* |  )"(.*)": driver (?:"(.*)"|\(none\)), port (?:"(.*)"|\(none\))$', shown, re.M)]
 
 
 class Sample:
@@ -193,10 +201,12 @@ class Sample:
                     not in shown:
                 faults.append("%s: the plain read changed the registry" % label)
             before = read_reg(before_path) if shown else None
-            printers = listed_printers(shown) if shown else []
-            if before is not None and printers != printer_keys(before):
+            printers = printer_keys(before) if shown else []
+            listed = listed_printers(shown) if shown else []
+            expected = [tuple(None if t is None else as_shown(t, False) for t in p) for p in printers]
+            if listed != expected:
                 faults.append("%s: printers listed %s, in the registry %s" % (
-                    label, printers, printer_keys(before)))
+                    label, listed, expected))
             drivers = [d for _, d, _ in printers if d]
             driver = "Model 12" if "Model 12" in drivers or not drivers else drivers[0]
             for run, text in (("uninstall", "-uninstall=" + driver), ("install", INSTALL)):
@@ -217,7 +227,7 @@ class Sample:
 
     @staticmethod
     def plausible(shown, before, after, printers, utf8):
-        shown_as = as_utf8 if utf8 else lambda text: text
+        shown_as = lambda text: as_shown(text, utf8)
         faults = []
         changes = shown[shown.index("\n======== Registry changes"):]
         known = {shown_as(key).lower() for key, _ in before.values()}

@@ -7,9 +7,12 @@ registries of ../shared/real-registries where that folder is there.
                CASE: win98, winxp, options, bad_input, hive, text_forms, user, real
 """
 
+import collections
 import hashlib
+import json
 import os
 import re
+import signal
 import struct
 import subprocess
 import sys
@@ -41,6 +44,11 @@ def run(*args, tmpdir=None, locale="C"):
 def normalise(text):
     text = LOG_TIME.sub("**** <time> - Logging Enabled ****", text)
     return REPORT_LINE.sub("Line N]", text)
+
+
+def in_c_locale(text):
+    """Text as the preview shows it in the C locale: all beyond ASCII escaped."""
+    return "".join(ch if ord(ch) < 0x80 else "<U+%04X>" % ord(ch) for ch in text)
 
 
 def expected(name):
@@ -155,7 +163,10 @@ class Assumptions(unittest.TestCase):
             for line in lines:
                 self.assertIn(line.replace("%s", where), shown)
             # The component library is found in that system folder.
-            self.assertIn('VendorUninstall("Fax B\xfcro")', shown)
+            # Where the terminal lacks a character, it is escaped, never a raw byte.
+            self.assertIn('VendorUninstall("Fax B<U+00FC>ro")', shown)
+            self.assertIn("  * \"Fax B<U+00FC>ro\": driver \"Mod<U+00E8>l 12\"", shown)
+            self.assertNotRegex(shown, "[\x80-\xff]")
 
     def test_machine_text_is_shown_in_the_terminals_character_set(self):
         shown, _ = self.preview(ME_CLEAN + FAX_PRINTER, "-uninstall=Mod\xe8l 12", locale="C.UTF-8")
@@ -163,7 +174,7 @@ class Assumptions(unittest.TestCase):
         self.assertNotIn(b"\xfc", shown.replace("ü".encode(), b""))
         for needle in ('"Fax Büro": driver "Modèl 12", port "LPT1:"', "Driver Name = Modèl 12",
                        'VendorUninstall("Fax Büro")', "Printers: 1 in HKEY_LOCAL_MACHINE\\System\\"
-                       "CurrentControlSet\\control\\Print\\Printers\n"):
+                       "CurrentControlSet\\control\\Print\\Printers ("):
             self.assertIn(needle.encode(), shown)
 
 
@@ -332,7 +343,7 @@ class TextForms(unittest.TestCase):
             ansi = (crlf(r4).replace(PRINTER, SEEN)).encode("cp1252")
             shown, machine = self.preview("ansi.reg", ansi, tmp)
             self.assertIn("(REGEDIT4, Windows-1252, CR LF line ends)", shown)
-            self.assertIn('VendorUninstall("%s")' % SEEN, shown)
+            self.assertIn('VendorUninstall("%s")' % in_c_locale(SEEN), shown)
             self.assertNotIn("converted", shown)
             for name, (form, data) in forms.items():
                 shown, after = self.preview(name, data, tmp)
@@ -344,7 +355,7 @@ class TextForms(unittest.TestCase):
                               after, name)
                 self.assertEqual(machine, re.sub(rb"\n;winsim:key [^\n]*", b"", after), name)
                 # Converted as the program sees it, and said so, with the line.
-                self.assertIn('VendorUninstall("%s")' % SEEN, shown, name)
+                self.assertIn('VendorUninstall("%s")' % in_c_locale(SEEN), shown, name)
                 self.assertIn("2 names and strings converted to Windows-1252", shown, name)
                 self.assertIn("line 6 [HKEY_LOCAL_MACHINE\\SYSTEM", shown, name)
                 # The printer is on the run's path: named below its changes.
@@ -412,6 +423,198 @@ class CurrentUserOfA9xMachine(unittest.TestCase):
         self.assertIn("gives HKEY_CURRENT_USER itself", done.stderr)
         done, _ = self.preview(files=[("me.reg", self.USERS.replace("HKEY_USERS\\", "HKEY_USERS\\x"))])
         self.assertIn("Current user: none", done.stdout)
+
+
+SYSTEM_ONLY = ("Windows Registry Editor Version 5.00\r\n\r\n"
+               "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\P1]\r\n"
+               "\"Name\"=\"P1\"\r\n\"Printer Driver\"=\"Model 12\"\r\n\"Port\"=\"LPT1:\"\r\n"
+               "\r\n[HKEY_CURRENT_USER\\Software]\r\n").encode("utf-16-le")
+
+
+def summary(shown):
+    """The lines before the details."""
+    return shown.split("\n\n", 1)[0]
+
+
+class AnswerFirst(unittest.TestCase):
+    """The verdict, the printers told and every warning come first, and the
+    JSON document tells the same as the text."""
+
+    def preview(self, machine, *args, text="-uninstall=Model 12", json_too=False):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "machine.reg")
+            with open(path, "wb") as f:
+                f.write(machine)
+            if not json_too:  # in the C locale, as a Windows-1252 terminal would type it
+                done = run(*args, "--machine", path, "--", text.encode("latin-1"), tmpdir=tmp)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                return done.stdout
+            shown, as_json = (run(*args, *extra, "--machine", path, "--", text, tmpdir=tmp,
+                                  locale="C.UTF-8") for extra in ([], ["--json"]))
+            self.assertEqual((shown.returncode, as_json.returncode), (0, 0), shown.stderr)
+            return shown.stdout.encode("latin-1").decode(), json.loads(as_json.stdout)
+
+    def test_each_misleading_case_is_warned_in_the_summary(self):
+        for machine, args, text, warning in (
+                (SYSTEM_ONLY, ["--os", "winxp"], "-uninstall=Model 12",
+                 "Warning: no input gives HKEY_LOCAL_MACHINE\\Software, yet the run writes there: "
+                 "its 5 keys shown as new may already exist on the machine (add the SOFTWARE hive"),
+                (ME_CLEAN + FAX_PRINTER, [], '-uninstall="Model 12"',
+                 'Warning: the driver name ""Model 12"" has quotes or blanks at its ends'),
+                (ME_CLEAN + FAX_PRINTER, [], "-uninstall=Model 12 ",
+                 'Warning: the driver name "Model 12 " has quotes or blanks'),
+                (ME_CLEAN, [], "-uninstall=Model 12",
+                 'Warning: no printer uses the driver "Model 12", so none would be told; the '
+                 'log\'s "ComponentUninstall (...) Failed" says the same and does not stop'),
+                (ME_CLEAN + FAX_PRINTER, ["--os", "win98"], "-uninstall=Model 12",
+                 "Warning: --os win98 decides, but the inputs say otherwise: "),
+                (ME_CLEAN, [], "-uninstall=Model 12",
+                 "Warning: no input gives HKEY_CURRENT_USER, which the run reads")):
+            shown = self.preview(machine, *args, text=text)
+            self.assertIn(warning, summary(shown))
+        shown = self.preview(ME_CLEAN + FAX_PRINTER, text="-uninstall=Mod\xe8l 12")
+        self.assertIn('Verdict: the run would succeed (the log ends "The Morix Succeeded")\n'
+                      'Operation: uninstall of the driver "Mod<U+00E8>l 12"\n'
+                      'Printers told: 1 of 1 ("Fax B<U+00FC>ro")\n', shown)
+        shown = self.preview(ME_CLEAN, text="-uninstall=A\\B")
+        self.assertIn("Verdict: the run would fail", summary(shown))
+
+    def test_the_json_document_tells_what_the_text_does(self):
+        for machine, args, text in ((ME_CLEAN + FAX_PRINTER, [], "-uninstall=Mod\xe8l 12"),
+                                    (SYSTEM_ONLY, ["--os", "winxp", "--component", "absent"],
+                                     "-uninstall=Model 12"),
+                                    (ME_CLEAN, [], INSTALL)):
+            shown, doc = self.preview(machine, *args, text=text, json_too=True)
+            head = summary(shown)
+            self.assertIn("Verdict: the run would %s" % {"succeeded": "succeed", "failed": "fail"}[
+                doc["verdict"]], head)
+            self.assertEqual([w["text"] for w in doc["warnings"]],
+                             [l[len("Warning: "):] for l in head.splitlines()
+                              if l.startswith("Warning: ")])
+            told = [p["name"] for p in doc["printers"] if p["told"]]
+            self.assertEqual(told, [c["printer"] for c in doc["component_calls"]])
+            self.assertEqual(len(told), int(re.search(r"Printers told: (\d+)", head).group(1)))
+            log = shown.split("\n======== The log (C:\\TEMP\\qvzmorix00.log)\n")[1].split(
+                "\n\n======== Registry changes")[0]
+            self.assertEqual(normalise("\n".join(doc["log"]["lines"])), normalise(log))
+            counts, changes = doc["registry"]["counts"], doc["registry"]["changes"]
+            kinds = collections.Counter(c["change"] for c in changes)
+            self.assertEqual((kinds["key_removed"], kinds["key_created"], kinds["value_written"],
+                              kinds["value_removed"]),
+                             (counts["keys_removed"], counts["keys_created"],
+                              counts["values_written"], counts["values_removed"]))
+            self.assertIn("Registry: %d key" % counts["keys_removed"], head)
+            for change in changes:
+                if change["change"] == "value_written":
+                    self.assertIn('"%s"=' % change["name"], shown)
+                    self.assertEqual(change["after"]["type"] == "REG_SZ",
+                                     "text" in change["after"])
+        self.assertEqual(doc["operation"], "install")
+        self.assertEqual(doc["driver"], "Model 12")
+
+    def test_json_carries_any_name_and_any_path(self):
+        printer = "Tab\tQuote\" Back\\ \x01 B\xfcro \x81"
+        escaped = printer.replace("\\", "\\\\").replace('"', '\\"')
+        machine = ME_CLEAN + FAX_PRINTER.replace(b'"Name"="Fax B\xfcro"',
+                                                 b'"Name"="%s"' % escaped.encode("latin-1"))
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(os.fsencode(tmp), b"m\xff.reg")
+            with open(path, "wb") as f:
+                f.write(machine)
+            done = subprocess.run([PREVIEW, "--json", "--machine", path, "--",
+                                   "-uninstall=Mod\xe8l 12".encode("latin-1")],
+                                  env=dict(os.environ, LC_ALL="C", TMPDIR=tmp),
+                                  capture_output=True, timeout=120)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertTrue(done.stdout.isascii())
+            doc = json.loads(done.stdout)
+            self.assertEqual(os.fsencode(doc["inputs"][0]["path"]), path)
+            seen = printer.encode("latin-1").decode("cp1252", errors="replace").replace(
+                "\ufffd", "\x81")
+            self.assertEqual(doc["printers"][0]["name"], seen)
+            self.assertEqual(doc["component_calls"], [{"function": "VendorUninstall",
+                                                       "printer": seen}])
+            self.assertEqual(doc["driver"], "Mod\xe8l 12")
+            # The terminal shows the same name with its control characters escaped.
+            text = run("--machine", os.fsdecode(path), "--", "-uninstall=Model 12", tmpdir=tmp)
+            self.assertIn('"Tab\tQuote" Back\\ <U+0001> B<U+00FC>ro <U+0081>": driver', text.stdout)
+
+
+class HelpAndChecks(unittest.TestCase):
+    def test_help_options_and_what_to_do(self):
+        for args in (["--help"], ["--machine", "x", "--help"], ["-h"]):
+            done = run(*args)
+            self.assertEqual((done.returncode, done.stderr), (0, ""))
+            for word in ("--machine", "--os", "--user", "--component", "--write-result", "--keep",
+                         "--json", "NTUSER.DAT", "SYSTEM.DAT", "REGEDIT4", "Exit status", "130"):
+                self.assertIn(word, done.stdout)
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "me.reg")
+            with open(path, "wb") as f:
+                f.write(ME_CLEAN)
+            done = run("--os=win98", "--component=absent", "--machine=" + path, "--",
+                       "-uninstall=Model 12", tmpdir=tmp)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("Windows version: win98 (named with --os", done.stdout)
+            self.assertIn("Component library: absent", done.stdout)
+            for args, code, message in (
+                    (["--machine", path, "-uninstall=Model 12"], 2,
+                     "unknown argument -uninstall=Model 12: the program's argument text goes "
+                     "after --, quoted as one argument: -- '-uninstall=Model 12'"),
+                    (["--machine", path, "--", "-uninstall=Model", "12"], 2,
+                     "quoted as one argument: -- '-uninstall=Model 12'"),
+                    (["--keep=yes", "--machine", path, "--", "-uninstall=M"], 2,
+                     "--keep takes no value"),
+                    (["--write-result", tmp + "/no/after.reg", "--machine", path, "--", "-uninstall=M"],
+                     1, "the folder %s/no/ does not exist" % tmp),
+                    (["--write-result", tmp, "--machine", path, "--", "-uninstall=M"], 1,
+                     "is a folder"),
+                    (["--machine", SYSTEM_ONLY and path.replace("me.reg", "none.reg"), "--", "-u"],
+                     1, "cannot be read")):
+                done = run(*args, tmpdir=tmp)
+                self.assertEqual((done.returncode, done.stdout), (code, ""), args)
+                self.assertIn(message, done.stderr)
+            with open(os.path.join(tmp, "sys.reg"), "wb") as f:
+                f.write(SYSTEM_ONLY)
+            done = run("--machine", os.path.join(tmp, "sys.reg"), "--", "-uninstall=M", tmpdir=tmp)
+            self.assertIn("add the input that has it (NT: the SOFTWARE hive", done.stderr)
+            result = os.path.join(tmp, "after.reg")
+            with open(result, "w") as f:
+                f.write("old")
+            done = run("--write-result", result, "--machine", path, "--", "-uninstall=M", tmpdir=tmp)
+            self.assertIn("--write-result replaces the existing file " + result, done.stdout)
+            self.assertEqual(sorted(os.listdir(tmp)), ["after.reg", "me.reg", "sys.reg"])
+
+
+class Interrupts(unittest.TestCase):
+    def test_each_interrupt_removes_the_temporary_folder(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            machine = os.path.join(tmp, "big.reg")
+            with open(machine, "w") as f:
+                f.write(ME_CLEAN.decode() + "".join(
+                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Filler\\K%06d]\r\n\"V\"=\"%s\"\r\n" % (i, "x" * 40)
+                    for i in range(150000)))
+            work = os.path.join(tmp, "work")
+            os.mkdir(work)
+            for signal_number, when in ((signal.SIGINT, "run"), (signal.SIGTERM, "run"),
+                                        (signal.SIGHUP, "run"), (signal.SIGTERM, "load")):
+                child = subprocess.Popen([PREVIEW, "--machine", machine, "--", "-uninstall=M"],
+                                         env=dict(os.environ, TMPDIR=work),
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                # Once it reads the machine file, or once the temporary folder is there.
+                fds = "/proc/%d/fd" % child.pid
+                loading = lambda: any(os.path.realpath(os.path.join(fds, fd)) == machine
+                                      for fd in os.listdir(fds))
+                deadline = time.monotonic() + 60
+                while not (os.listdir(work) if when == "run" else loading()) and \
+                        time.monotonic() < deadline:
+                    time.sleep(0.002)
+                child.send_signal(signal_number)
+                _, err = child.communicate(timeout=60)
+                self.assertEqual(child.returncode, 128 + signal_number, err)
+                self.assertEqual(os.listdir(work), [], (signal_number, when))
+                if when == "run":
+                    self.assertIn(b"the temporary machine folder is removed", err)
 
 
 def real(*parts):
@@ -499,6 +702,7 @@ if __name__ == "__main__":
     cases = {"hive": "PreviewOnHives","win98": "PreviewOnSamples.test_win98", "winxp": "PreviewOnSamples.test_winxp",
              "options": "PreviewOnSamples.test_assumptions_are_shown", "bad_input": "BadInput",
              "assumptions": "Assumptions", "text_forms": "TextForms",
-             "user": "CurrentUserOfA9xMachine", "real": "RealRegistries"}
+             "user": "CurrentUserOfA9xMachine", "real": "RealRegistries",
+             "answer": "AnswerFirst", "checks": "HelpAndChecks", "interrupts": "Interrupts"}
     suite = unittest.defaultTestLoader.loadTestsFromName(cases[sys.argv[2]], sys.modules[__name__])
     sys.exit(0 if unittest.TextTestRunner(verbosity=2).run(suite).wasSuccessful() else 1)
