@@ -338,13 +338,16 @@ def main(argv):
     try:
         env = dict(os.environ, TMPDIR=work)
         started = time.time()
-        done = subprocess.run([preview, "--keep"] + rest, stdout=subprocess.PIPE, env=env)
-        shown = done.stdout
-        m = re.search(rb"\n\(machine folder kept: (.*)\)\n", shown)
+        done = subprocess.run([preview, "--keep"] + rest, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        # The preview names the folder it kept on its standard error.
+        told = done.stderr
+        m = re.search(rb"^preview: machine folder kept: (.*)\n", told, re.M)
         if m and not opts["keep"]:
-            shown = shown[:m.start()] + shown[m.end():]
-        out.write(shown)
+            told = told[:m.start()] + told[m.end():]
+        out.write(done.stdout)
         out.flush()
+        sys.stderr.buffer.write(told)
+        sys.stderr.flush()
         if done.returncode != 0 or not m:
             return done.returncode or 1
         folder = m.group(1).decode("utf-8", "surrogateescape")
