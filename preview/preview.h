@@ -33,6 +33,9 @@ struct Conversion
     std::string sStored; // as stored (UTF-8), cut at 80 characters
     std::string sSeen;   // as the program sees it (Windows-1252), cut likewise
     size_t nLine = 0;    // the line of a text export; 0 in a binary file
+    // A string value whose bytes do not make whole UTF-16 units: how many
+    // there are (sSeen is what the program sees); 0 for a conversion.
+    size_t cbOdd = 0;
 };
 
 struct InputFile
@@ -45,6 +48,7 @@ struct InputFile
     // (a hive: where it is mounted; an export: each root's first-level keys).
     std::vector<std::string> vsPlaces;
     size_t nConverted = 0;                // names and strings converted
+    size_t nOddStrings = 0;               // string values of an odd number of bytes
     std::vector<Conversion> vConversions; // the first kKeptConversions of them
     std::vector<std::string> vsWarnings;  // what the preview cannot vouch for
 };

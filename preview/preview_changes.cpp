@@ -162,7 +162,7 @@ private:
                 ++removed.nValues;
         }
         m_vEntries.swap(vKept);
-        RemoveSubkey(*pKey->pParent, pKey->sName);
+        RemoveSubkey(*pKey->pParent, *pKey);
         if (!fMadeByRun)
             m_vEntries.push_back(std::move(removed));
     }

@@ -143,6 +143,9 @@ public:
             return Fail(*pvsPath, "key path deeper than Windows allows (" +
                                       std::to_string(kMaxKeyDepth) + " levels)");
         std::vector<std::string_view> vsvPath(pvsPath->begin(), pvsPath->end());
+        m_vsOriginals.resize(pvsPath->size());
+        if (m_nOriginals > 0)
+            m_pSink->KeyOriginals(m_vsOriginals);
         m_pSink->Key(m_iRoot, vsvPath, false);
         std::unique_ptr<hive_value_h, decltype(&free)> pValues(hivex_node_values(m_pHive, node),
                                                                &free);
@@ -164,11 +167,21 @@ public:
             std::string sName;
             if (!Name(pszName.get(), true, *pvsPath, &sName))
                 return false;
+            // NT keeps and orders the key by the name the hive stores; the
+            // program sees the ANSI form.
+            std::string_view svStored(pszName.get());
+            bool fLossy =
+                std::any_of(svStored.begin(), svStored.end(), [](char ch) { return ch & 0x80; }) &&
+                Cp1252ToUtf8(sName) != svStored;
+            m_vsOriginals.push_back(fLossy ? std::string(svStored) : std::string());
+            m_nOriginals += fLossy;
             pvsPath->push_back(sName);
             m_vAncestors.push_back(node);
             bool fOk = Node(*pChild, pvsPath);
             m_vAncestors.pop_back();
             pvsPath->pop_back();
+            m_vsOriginals.resize(pvsPath->size());
+            m_nOriginals -= fLossy;
             if (!fOk)
                 return false;
         }
@@ -230,6 +243,10 @@ private:
             std::string sReason;
             if (!m_pConverter->ToAnsi(sUtf8, 0, &sAnsi, &sReason))
                 return Fail(vsPath, sReason);
+            // An odd last byte is no part of any character: the A calls hand
+            // over the whole units alone, as the text readers read an export.
+            if (cbData % 2 != 0)
+                m_pConverter->OddLengthString(0, cbData, sAnsi);
             svData = sAnsi;
         }
         m_pSink->Value(sName, dwType, svData);
@@ -264,6 +281,10 @@ private:
     RegTextConverter* m_pConverter;
     std::unordered_set<hive_node_h> m_setSeen;
     std::vector<hive_node_h> m_vAncestors;
+    // Along the path: the names the hive stores where the program sees a lossy
+    // conversion (empty for the others), and how many there are.
+    std::vector<std::string> m_vsOriginals;
+    size_t m_nOriginals = 0;
     std::string m_sError;
 
 public:

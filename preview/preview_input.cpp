@@ -154,6 +154,17 @@ public:
         return true;
     }
 
+    void OddLengthString(size_t nLine, size_t cbData, std::string_view svAnsi) override
+    {
+        Conversion odd;
+        odd.cbOdd = cbData;
+        if (!svAnsi.empty() && svAnsi.back() == '\0')
+            svAnsi.remove_suffix(1);
+        odd.sSeen = Cut(svAnsi);
+        odd.nLine = nLine;
+        m_vPending.push_back(std::move(odd));
+    }
+
     void Key(int iRoot, const std::vector<std::string_view>& vsvPath, bool fDelete) override
     {
         RegTreeSink::Key(iRoot, vsvPath, fDelete);
@@ -273,7 +284,7 @@ private:
         std::string sKey = m_pKey ? winsim::detail::KeyPath(*m_pKey) : std::string();
         for (Conversion& conversion : m_vPending)
         {
-            ++m_pFile->nConverted;
+            ++(conversion.cbOdd ? m_pFile->nOddStrings : m_pFile->nConverted);
             if (m_pFile->vConversions.size() >= kKeptConversions)
                 continue;
             conversion.sKey = sKey;
@@ -402,10 +413,13 @@ std::vector<std::string> DescribeInput(const InputFile& file, size_t nExamples)
         std::string sLine = std::to_string(file.nConverted) +
                             (file.nConverted == 1 ? " name or string" : " names and strings") +
                             " converted to Windows-1252 as the program sees them";
-        for (size_t i = 0; i < file.vConversions.size() && i < nExamples; ++i)
+        size_t nShown = 0;
+        for (size_t i = 0; i < file.vConversions.size() && nShown < nExamples; ++i)
         {
             const Conversion& conversion = file.vConversions[i];
-            sLine += i == 0 ? ", e.g. " : "; ";
+            if (conversion.cbOdd)
+                continue;
+            sLine += nShown++ == 0 ? ", e.g. " : "; ";
             if (conversion.nLine > 0)
                 sLine += "line " + std::to_string(conversion.nLine) + " ";
             sLine += "[" + ForTerminal(conversion.sKey) + "]";
@@ -414,6 +428,29 @@ std::vector<std::string> DescribeInput(const InputFile& file, size_t nExamples)
                                                    : " \"" + ForTerminal(conversion.sValue) + "\"";
             sLine += ": \"" + conversion.sStored + "\" becomes \"" + ForTerminal(conversion.sSeen) +
                      "\"";
+        }
+        vsLines.push_back(sLine);
+    }
+    if (file.nOddStrings > 0)
+    {
+        std::string sLine =
+            std::to_string(file.nOddStrings) +
+            (file.nOddStrings == 1 ? " string value has" : " string values have") +
+            " an odd number of bytes, read as regedit imports them: the last byte is no part of "
+            "any UTF-16 character and the program does not see it";
+        size_t nShown = 0;
+        for (size_t i = 0; i < file.vConversions.size() && nShown < nExamples; ++i)
+        {
+            const Conversion& odd = file.vConversions[i];
+            if (!odd.cbOdd)
+                continue;
+            sLine += nShown++ == 0 ? ", e.g. " : "; ";
+            if (odd.nLine > 0)
+                sLine += "line " + std::to_string(odd.nLine) + " ";
+            sLine +=
+                "[" + ForTerminal(odd.sKey) + "] " +
+                (odd.sValue.empty() ? std::string("@") : "\"" + ForTerminal(odd.sValue) + "\"") +
+                " (" + std::to_string(odd.cbOdd) + " bytes)";
         }
         vsLines.push_back(sLine);
     }
@@ -461,8 +498,14 @@ std::vector<std::string> DescribeConversionsOnRun(const std::vector<InputFile>& 
             if (conversion.fValue)
                 sLine += conversion.sValue.empty() ? " @"
                                                    : " \"" + ForTerminal(conversion.sValue) + "\"";
-            sLine += " as \"" + ForTerminal(conversion.sSeen) + "\"; " + file.sPath + " stores \"" +
-                     conversion.sStored + "\"";
+            if (conversion.cbOdd)
+                sLine += " as \"" + ForTerminal(conversion.sSeen) + "\"; " + file.sPath +
+                         " stores " + std::to_string(conversion.cbOdd) +
+                         " bytes of string data, an odd number: the last is no part of any "
+                         "character";
+            else
+                sLine += " as \"" + ForTerminal(conversion.sSeen) + "\"; " + file.sPath +
+                         " stores \"" + conversion.sStored + "\"";
             vsLines.push_back(sLine);
         }
     return vsLines;

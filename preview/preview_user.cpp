@@ -24,7 +24,8 @@ void CopyInto(const RegKey& from, RegKey& to, const FILETIME& ftNow)
     for (const std::shared_ptr<RegKey>& pChild : from.vpSubkeys)
     {
         bool fCreated = false;
-        CopyInto(*pChild, *ChildFor(to, pChild->sName, &fCreated, ftNow), ftNow);
+        CopyInto(*pChild, *ChildFor(to, pChild->sName, &fCreated, ftNow, OriginalName(*pChild)),
+                 ftNow);
     }
 }
 
@@ -32,8 +33,8 @@ void Clear(RegKey& key)
 {
     while (!key.vpSubkeys.empty())
     {
-        std::string sName = key.vpSubkeys.back()->sName;
-        RemoveSubkey(key, sName);
+        std::shared_ptr<RegKey> pChild = key.vpSubkeys.back();
+        RemoveSubkey(key, *pChild);
     }
     while (!key.vValues.empty())
     {

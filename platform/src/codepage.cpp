@@ -204,6 +204,11 @@ bool AnsiFromUtf16(std::string_view svUtf16, std::string* psOut, unsigned int* p
     return true;
 }
 
+unsigned int UnicodeFromAnsi(unsigned char chAnsi)
+{
+    return chAnsi >= 0x80 && chAnsi < 0xA0 ? kHigh[chAnsi - 0x80] : chAnsi;
+}
+
 std::string CodePointName(unsigned int uChar)
 {
     char szBuffer[16];
@@ -317,8 +322,7 @@ std::string Cp1252ToUtf8(std::string_view svCp1252)
     sOut.reserve(svCp1252.size());
     for (char ch : svCp1252)
     {
-        unsigned char b = static_cast<unsigned char>(ch);
-        AppendUtf8(b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : b, &sOut);
+        AppendUtf8(UnicodeFromAnsi(static_cast<unsigned char>(ch)), &sOut);
     }
     return sOut;
 }

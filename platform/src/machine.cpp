@@ -257,6 +257,11 @@ const VersionInfo& MachineVersion()
     {
         s_pVersion = &ReadMachineVersion();
         s_ullEpoch = VersionEpoch();
+        // The family decides the order RegEnumKeyA hands out subkeys in.
+        Registry& registry = TheMachine().registry;
+        bool fAnsiOrder = s_pVersion->dwPlatform != VER_PLATFORM_WIN32_NT;
+        if (registry.apRoots[0]->fAnsiOrder != fAnsiOrder)
+            SetSubkeyOrder(registry, fAnsiOrder);
     }
     return *s_pVersion;
 }

@@ -34,20 +34,24 @@ RegTreeSink::RegTreeSink(Registry& registry) : m_registry(registry), m_ftNow(Cur
 
 void RegTreeSink::Key(int iRoot, const std::vector<std::string_view>& vsvPath, bool fDelete)
 {
+    std::vector<std::string> vsOriginals;
+    vsOriginals.swap(m_vsOriginals);
+    auto Original = [&vsOriginals](size_t i)
+    { return i < vsOriginals.size() ? std::string_view(vsOriginals[i]) : std::string_view(); };
     RegKey* pRoot = m_registry.apRoots[iRoot].get();
     if (fDelete)
     {
         m_vpPath.clear();
         m_pKey = nullptr;
         RegKey* pKey = pRoot;
-        for (std::string_view svName : vsvPath)
+        for (size_t i = 0; i < vsvPath.size(); ++i)
         {
-            const std::shared_ptr<RegKey>* ppChild = FindChild(*pKey, svName);
+            const std::shared_ptr<RegKey>* ppChild = FindChild(*pKey, vsvPath[i], Original(i));
             if (!ppChild)
                 return;
             pKey = ppChild->get();
         }
-        RemoveSubkey(*pKey->pParent, pKey->sName);
+        RemoveSubkey(*pKey->pParent, *pKey);
         return;
     }
     // Exports list keys depth first: the last key line's keys are mostly the
@@ -56,8 +60,22 @@ void RegTreeSink::Key(int iRoot, const std::vector<std::string_view>& vsvPath, b
     if (!m_vpPath.empty() && m_vpPath[0] == pRoot)
     {
         nKept = 1;
-        while (nKept < m_vpPath.size() && nKept - 1 < vsvPath.size() &&
-               EqualNoCase(m_vpPath[nKept]->sName, vsvPath[nKept - 1]))
+        // The same key, in the order's own terms; names of ANSI bytes alone
+        // (one unit each on NT) differ at once when their lengths do.
+        auto Same = [&](size_t i)
+        {
+            const RegKey& child = *m_vpPath[i + 1];
+            if (!child.fHasOriginal && Original(i).empty())
+            {
+                if (child.sName.size() != vsvPath[i].size())
+                    return false;
+                // Mostly the very spelling of the line before.
+                if (child.sName == vsvPath[i])
+                    return true;
+            }
+            return CompareSubkeyName(*m_vpPath[i], child, vsvPath[i], Original(i)) == 0;
+        };
+        while (nKept < m_vpPath.size() && nKept - 1 < vsvPath.size() && Same(nKept - 1))
             ++nKept;
     }
     if (nKept == 0)
@@ -71,10 +89,15 @@ void RegTreeSink::Key(int iRoot, const std::vector<std::string_view>& vsvPath, b
     for (size_t i = nKept - 1; i < vsvPath.size(); ++i)
     {
         bool fCreated = false;
-        pKey = ChildFor(*pKey, vsvPath[i], &fCreated, m_ftNow).get();
+        pKey = ChildFor(*pKey, vsvPath[i], &fCreated, m_ftNow, Original(i)).get();
         m_vpPath.push_back(pKey);
     }
     m_pKey = pKey;
+}
+
+void RegTreeSink::KeyOriginals(const std::vector<std::string>& vsOriginals)
+{
+    m_vsOriginals = vsOriginals;
 }
 
 void RegTreeSink::Value(std::string_view svName, DWORD dwType, std::string_view svBytes)
@@ -91,11 +114,21 @@ void RegEditSink::Key(int iRoot, const std::vector<std::string_view>& vsvPath, b
 {
     m_iRoot = iRoot;
     m_vsPath.assign(vsvPath.begin(), vsvPath.end());
+    if (!m_fOriginalsForKey)
+        m_vsOriginals.clear();
+    m_fOriginalsForKey = false;
     RegEdit edit;
     edit.eKind = fDelete ? RegEdit::DeleteKey : RegEdit::CreateKey;
     edit.iRoot = iRoot;
     edit.vsPath = m_vsPath;
+    edit.vsOriginals = m_vsOriginals;
     vEdits.push_back(std::move(edit));
+}
+
+void RegEditSink::KeyOriginals(const std::vector<std::string>& vsOriginals)
+{
+    m_vsOriginals = vsOriginals;
+    m_fOriginalsForKey = true;
 }
 
 void RegEditSink::Value(std::string_view svName, DWORD dwType, std::string_view svBytes)
@@ -104,6 +137,7 @@ void RegEditSink::Value(std::string_view svName, DWORD dwType, std::string_view 
     edit.eKind = RegEdit::SetValue;
     edit.iRoot = m_iRoot;
     edit.vsPath = m_vsPath;
+    edit.vsOriginals = m_vsOriginals;
     edit.sValueName = std::string(svName);
     edit.dwType = dwType;
     edit.sBytes = std::string(svBytes);
@@ -116,6 +150,7 @@ void RegEditSink::RemoveValue(std::string_view svName)
     edit.eKind = RegEdit::DeleteValue;
     edit.iRoot = m_iRoot;
     edit.vsPath = m_vsPath;
+    edit.vsOriginals = m_vsOriginals;
     edit.sValueName = std::string(svName);
     vEdits.push_back(std::move(edit));
 }
@@ -170,12 +205,39 @@ struct TextOut
     }
 };
 
-void FormatKey(const RegKey& key, std::string* psPath, bool fRoot, TextOut* pOut)
+// Before the key line of a key with a name stored in Unicode on its path:
+// that path, those names as the machine stores them (the reader pairs them
+// with the key line's names).
+void OriginalsLine(const RegKey& key, std::string* psOut)
 {
+    std::vector<std::string_view> vsvParts;
+    for (const RegKey* pKey = &key; pKey; pKey = pKey->pParent)
+    {
+        std::string_view svOriginal = OriginalName(*pKey);
+        vsvParts.push_back(svOriginal.empty() ? std::string_view(pKey->sName) : svOriginal);
+    }
+    *psOut += kKeyOriginals;
+    for (auto it = vsvParts.rbegin(); it != vsvParts.rend(); ++it)
+    {
+        if (it != vsvParts.rbegin())
+            *psOut += '\\';
+        *psOut += *it;
+    }
+    *psOut += '\n';
+}
+
+// fOriginalAbove: a key above has a name stored in Unicode.
+void FormatKey(const RegKey& key, std::string* psPath, bool fRoot, bool fOriginalAbove,
+               TextOut* pOut)
+{
+    const bool fOriginal = fOriginalAbove || key.fHasOriginal;
     std::string* psOut = &pOut->sText;
     if (!fRoot || !key.vValues.empty())
     {
-        *psOut += "\n[";
+        *psOut += "\n";
+        if (fOriginal)
+            OriginalsLine(key, psOut);
+        *psOut += "[";
         *psOut += *psPath;
         *psOut += "]\n";
         for (const RegValue& value : key.vValues)
@@ -187,7 +249,7 @@ void FormatKey(const RegKey& key, std::string* psPath, bool fRoot, TextOut* pOut
     {
         psPath->push_back('\\');
         *psPath += pChild->sName;
-        FormatKey(*pChild, psPath, false, pOut);
+        FormatKey(*pChild, psPath, false, fOriginal, pOut);
         psPath->resize(cchPath);
     }
 }
@@ -201,7 +263,7 @@ void FormatRegistry(const Registry& registry, TextOut* pOut)
     for (int iRoot : aiOrder)
     {
         sPath = RootName(iRoot);
-        FormatKey(*registry.apRoots[iRoot], &sPath, true, pOut);
+        FormatKey(*registry.apRoots[iRoot], &sPath, true, false, pOut);
     }
     pOut->Flush(0);
 }
@@ -295,6 +357,31 @@ bool ParseRegText(const std::string& sText, const std::string& sName, std::vecto
     return true;
 }
 
+namespace
+{
+
+// The edit's key, found or made along its path, by the names the machine
+// stores where they are Unicode.
+std::shared_ptr<RegKey> EditKey(const std::shared_ptr<RegKey>& pRoot, const RegEdit& edit,
+                                bool fCreate)
+{
+    FILETIME ftNow = CurrentFileTime();
+    std::shared_ptr<RegKey> pKey = pRoot;
+    for (size_t i = 0; pKey && i < edit.vsPath.size(); ++i)
+    {
+        std::string_view svOriginal =
+            i < edit.vsOriginals.size() ? edit.vsOriginals[i] : std::string_view();
+        bool fCreated = false;
+        const std::shared_ptr<RegKey>* ppChild =
+            fCreate ? &ChildFor(*pKey, edit.vsPath[i], &fCreated, ftNow, svOriginal)
+                    : FindChild(*pKey, edit.vsPath[i], svOriginal);
+        pKey = ppChild ? *ppChild : nullptr;
+    }
+    return pKey;
+}
+
+} // namespace
+
 void ApplyRegEdits(Registry& registry, const std::vector<RegEdit>& vEdits)
 {
     for (const RegEdit& edit : vEdits)
@@ -303,22 +390,21 @@ void ApplyRegEdits(Registry& registry, const std::vector<RegEdit>& vEdits)
         switch (edit.eKind)
         {
         case RegEdit::CreateKey:
-            CreateSubkey(pRoot, edit.vsPath, nullptr);
+            EditKey(pRoot, edit, true);
             break;
         case RegEdit::DeleteKey:
         {
-            std::shared_ptr<RegKey> pKey = FindSubkey(pRoot, edit.vsPath);
+            std::shared_ptr<RegKey> pKey = EditKey(pRoot, edit, false);
             if (pKey && pKey->pParent)
-                RemoveSubkey(*pKey->pParent, pKey->sName);
+                RemoveSubkey(*pKey->pParent, *pKey);
             break;
         }
         case RegEdit::SetValue:
-            SetValueBytes(*CreateSubkey(pRoot, edit.vsPath, nullptr), edit.sValueName, edit.dwType,
-                          edit.sBytes);
+            SetValueBytes(*EditKey(pRoot, edit, true), edit.sValueName, edit.dwType, edit.sBytes);
             break;
         case RegEdit::DeleteValue:
         {
-            std::shared_ptr<RegKey> pKey = FindSubkey(pRoot, edit.vsPath);
+            std::shared_ptr<RegKey> pKey = EditKey(pRoot, edit, false);
             if (pKey)
                 DeleteValue(*pKey, edit.sValueName);
             break;

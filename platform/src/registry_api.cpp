@@ -366,7 +366,7 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
     if (!pTarget->vpSubkeys.empty() && winsim::detail::IsNtPlatform())
         return ERROR_ACCESS_DENIED;
     winsim::detail::RecordKeyDeleted(winsim::detail::KeyPath(*pTarget));
-    winsim::detail::RemoveSubkey(*pParent, pTarget->sName);
+    winsim::detail::RemoveSubkey(*pParent, *pTarget);
     return ERROR_SUCCESS;
 }
 

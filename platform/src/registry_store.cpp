@@ -3,6 +3,7 @@
 #include "machine.h"
 #include "kernel_objects.h"
 
+#include <winsim/codepage.h>
 #include <winsim/registry_tree.h>
 
 #include <winsim.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <unordered_map>
 
 namespace winsim
 {
@@ -64,6 +66,157 @@ void NoteChange(const RegKey& key)
         ++g_ullVersionEpoch;
 }
 
+// The Unicode names of the few keys whose ANSI name is a lossy conversion.
+// Released at exit before the keys of the machine: they look it up no more.
+std::unordered_map<const RegKey*, std::string>* g_pOriginals = nullptr;
+
+std::unordered_map<const RegKey*, std::string>& Originals()
+{
+    if (!g_pOriginals)
+        ReleaseAtExit(
+            [](void*)
+            {
+                delete g_pOriginals;
+                g_pOriginals = nullptr;
+            },
+            g_pOriginals = new std::unordered_map<const RegKey*, std::string>);
+    return *g_pOriginals;
+}
+
+// The UTF-16 units of a name: its ANSI bytes one unit each, or its Unicode
+// original (UTF-8, an unpaired surrogate in its three-byte form).
+class Units
+{
+public:
+    Units(std::string_view svAnsi, std::string_view svOriginal)
+        : m_sv(svOriginal.empty() ? svAnsi : svOriginal), m_fUtf8(!svOriginal.empty())
+    {
+    }
+    bool Next(unsigned int* puUnit)
+    {
+        if (m_uLow)
+        {
+            *puUnit = m_uLow;
+            m_uLow = 0;
+            return true;
+        }
+        if (m_i >= m_sv.size())
+            return false;
+        unsigned char b = static_cast<unsigned char>(m_sv[m_i++]);
+        if (!m_fUtf8)
+        {
+            *puUnit = UnicodeFromAnsi(b);
+            return true;
+        }
+        size_t nMore = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
+        unsigned int uChar = nMore ? b & (0x3F >> nMore) : b;
+        for (; nMore && m_i < m_sv.size(); --nMore)
+            uChar = (uChar << 6) | (static_cast<unsigned char>(m_sv[m_i++]) & 0x3F);
+        if (uChar >= 0x10000)
+        {
+            m_uLow = 0xDC00 + ((uChar - 0x10000) & 0x3FF);
+            uChar = 0xD800 + ((uChar - 0x10000) >> 10);
+        }
+        *puUnit = uChar;
+        return true;
+    }
+
+private:
+    std::string_view m_sv;
+    bool m_fUtf8;
+    size_t m_i = 0;
+    unsigned int m_uLow = 0;
+};
+
+// NT's order: unit by unit in lower case, a shorter name before a longer one
+// it begins. ASCII names, nearly all of them, take the first loop alone.
+int CompareNt(std::string_view svLeft, std::string_view svLeftOriginal, std::string_view svRight,
+              std::string_view svRightOriginal)
+{
+    if (svLeftOriginal.empty() && svRightOriginal.empty())
+    {
+        size_t cch = std::min(svLeft.size(), svRight.size());
+        const unsigned char* pLeft = reinterpret_cast<const unsigned char*>(svLeft.data());
+        const unsigned char* pRight = reinterpret_cast<const unsigned char*>(svRight.data());
+        for (size_t i = 0; i < cch; ++i)
+        {
+            if (pLeft[i] == pRight[i])
+                continue;
+            unsigned int uLeft =
+                pLeft[i] < 0x80 ? FoldCase(pLeft[i]) : LowerUnit(UnicodeFromAnsi(pLeft[i]));
+            unsigned int uRight =
+                pRight[i] < 0x80 ? FoldCase(pRight[i]) : LowerUnit(UnicodeFromAnsi(pRight[i]));
+            if (uLeft != uRight)
+                return uLeft < uRight ? -1 : 1;
+        }
+        if (svLeft.size() == svRight.size())
+            return 0;
+        return svLeft.size() < svRight.size() ? -1 : 1;
+    }
+    Units left(svLeft, svLeftOriginal);
+    Units right(svRight, svRightOriginal);
+    while (true)
+    {
+        unsigned int uLeft = 0;
+        unsigned int uRight = 0;
+        bool fLeft = left.Next(&uLeft);
+        bool fRight = right.Next(&uRight);
+        if (!fLeft || !fRight)
+            return fLeft == fRight ? 0 : fLeft ? 1 : -1;
+        uLeft = LowerUnit(uLeft);
+        uRight = LowerUnit(uRight);
+        if (uLeft != uRight)
+            return uLeft < uRight ? -1 : 1;
+    }
+}
+
+template <typename Less>
+size_t BoundBy(const std::vector<std::shared_ptr<RegKey>>& vpSubkeys, Less less)
+{
+    // Files and programs mostly add in order: try the end first.
+    if (vpSubkeys.empty() || less(*vpSubkeys.back()))
+        return vpSubkeys.size();
+    size_t iLow = 0;
+    size_t iHigh = vpSubkeys.size();
+    while (iLow < iHigh)
+    {
+        size_t iMid = iLow + (iHigh - iLow) / 2;
+        if (less(*vpSubkeys[iMid]))
+            iLow = iMid + 1;
+        else
+            iHigh = iMid;
+    }
+    return iLow;
+}
+
+// The family is decided per list, once, not per comparison: this search runs
+// for every key of a machine as it loads.
+size_t SubkeyBound(const RegKey& key, std::string_view svName, std::string_view svOriginal)
+{
+    if (key.fAnsiOrder)
+        return BoundBy(key.vpSubkeys, [svName](const RegKey& child)
+                       { return CompareNoCase(child.sName, svName) < 0; });
+    return BoundBy(key.vpSubkeys,
+                   [svName, svOriginal](const RegKey& child)
+                   {
+                       std::string_view svChild =
+                           child.fHasOriginal ? OriginalName(child) : std::string_view();
+                       return CompareNt(child.sName, svChild, svName, svOriginal) < 0;
+                   });
+}
+
+bool IsChild(const RegKey& key, size_t i, std::string_view svName, std::string_view svOriginal)
+{
+    if (i >= key.vpSubkeys.size())
+        return false;
+    const RegKey& child = *key.vpSubkeys[i];
+    // Names of ANSI bytes alone (one unit each on NT) of different lengths
+    // differ in either order.
+    if (!child.fHasOriginal && svOriginal.empty() && child.sName.size() != svName.size())
+        return false;
+    return CompareSubkeyName(key, child, svName, svOriginal) == 0;
+}
+
 template <typename T, typename GetName>
 size_t LowerBound(const std::vector<T>& vItems, std::string_view svName, GetName getName)
 {
@@ -83,11 +236,6 @@ size_t LowerBound(const std::vector<T>& vItems, std::string_view svName, GetName
     return iLow;
 }
 
-std::string_view SubkeyName(const std::shared_ptr<RegKey>& pKey)
-{
-    return pKey->sName;
-}
-
 std::string_view ValueName(const RegValue& value)
 {
     return value.Name();
@@ -102,6 +250,93 @@ void MarkDeleted(RegKey& key)
 }
 
 } // namespace
+
+RegKey::~RegKey()
+{
+    if (fHasOriginal && g_pOriginals)
+        g_pOriginals->erase(this);
+}
+
+std::string_view OriginalName(const RegKey& key)
+{
+    if (!key.fHasOriginal || !g_pOriginals)
+        return std::string_view();
+    auto it = g_pOriginals->find(&key);
+    return it == g_pOriginals->end() ? std::string_view() : std::string_view(it->second);
+}
+
+int CompareSubkeyName(const RegKey& parent, const RegKey& child, std::string_view svName,
+                      std::string_view svOriginal)
+{
+    if (parent.fAnsiOrder)
+        return CompareNoCase(child.sName, svName);
+    return CompareNt(child.sName, OriginalName(child), svName, svOriginal);
+}
+
+namespace
+{
+
+// Moves what the later of two keys that became equal holds into the first.
+void MergeInto(RegKey& into, RegKey& from)
+{
+    for (RegValue& value : from.vValues)
+        if (!FindValue(into, value.Name()))
+            SetValueBytes(into, value.Name(), value.dwType, value.Bytes());
+    for (auto& pChild : from.vpSubkeys)
+    {
+        size_t i = SubkeyBound(into, pChild->sName, OriginalName(*pChild));
+        if (IsChild(into, i, pChild->sName, OriginalName(*pChild)))
+        {
+            MergeInto(*into.vpSubkeys[i], *pChild);
+            continue;
+        }
+        pChild->pParent = &into;
+        into.statSubkeyName.Add(pChild->sName.size());
+        into.vpSubkeys.insert(into.vpSubkeys.begin() + static_cast<std::ptrdiff_t>(i), pChild);
+    }
+    from.vpSubkeys.clear();
+    from.fDeleted = true;
+    from.pParent = nullptr;
+}
+
+void Reorder(RegKey& key, bool fAnsiOrder)
+{
+    if (key.fAnsiOrder != fAnsiOrder)
+    {
+        key.fAnsiOrder = fAnsiOrder;
+        auto Less =
+            [&key](const std::shared_ptr<RegKey>& pLeft, const std::shared_ptr<RegKey>& pRight)
+        { return CompareSubkeyName(key, *pLeft, pRight->sName, OriginalName(*pRight)) < 0; };
+        auto& vpSubkeys = key.vpSubkeys;
+        if (!std::is_sorted(vpSubkeys.begin(), vpSubkeys.end(), Less))
+            std::stable_sort(vpSubkeys.begin(), vpSubkeys.end(), Less);
+        for (size_t i = 1; i < vpSubkeys.size();)
+        {
+            if (Less(vpSubkeys[i - 1], vpSubkeys[i]))
+            {
+                ++i;
+                continue;
+            }
+            std::shared_ptr<RegKey> pLater = vpSubkeys[i];
+            vpSubkeys.erase(vpSubkeys.begin() + static_cast<std::ptrdiff_t>(i));
+            key.statSubkeyName.Remove(pLater->sName.size());
+            Reorder(*pLater, fAnsiOrder);
+            Reorder(*vpSubkeys[i - 1], fAnsiOrder);
+            MergeInto(*vpSubkeys[i - 1], *pLater);
+        }
+    }
+    for (auto& pChild : key.vpSubkeys)
+        Reorder(*pChild, fAnsiOrder);
+}
+
+} // namespace
+
+void SetSubkeyOrder(Registry& registry, bool fAnsiOrder)
+{
+    for (auto& pRoot : registry.apRoots)
+        if (pRoot->fAnsiOrder != fAnsiOrder)
+            Reorder(*pRoot, fAnsiOrder);
+}
 
 int CompareNoCase(std::string_view svLeft, std::string_view svRight)
 {
@@ -221,12 +456,11 @@ FILETIME CurrentFileTime()
     return FileTimeFromUnix(ts.tv_sec, ts.tv_nsec);
 }
 
-const std::shared_ptr<RegKey>* FindChild(const RegKey& key, std::string_view svName)
+const std::shared_ptr<RegKey>* FindChild(const RegKey& key, std::string_view svName,
+                                         std::string_view svOriginal)
 {
-    size_t i = LowerBound(key.vpSubkeys, svName, SubkeyName);
-    if (i < key.vpSubkeys.size() && EqualNoCase(key.vpSubkeys[i]->sName, svName))
-        return &key.vpSubkeys[i];
-    return nullptr;
+    size_t i = SubkeyBound(key, svName, svOriginal);
+    return IsChild(key, i, svName, svOriginal) ? &key.vpSubkeys[i] : nullptr;
 }
 
 const RegValue* FindValue(const RegKey& key, std::string_view svName)
@@ -243,10 +477,12 @@ RegValue* FindValue(RegKey& key, std::string_view svName)
 }
 
 const std::shared_ptr<RegKey>& ChildFor(RegKey& key, std::string_view svName, bool* pfCreated,
-                                        const FILETIME& ftNow)
+                                        const FILETIME& ftNow, std::string_view svOriginal)
 {
-    size_t i = LowerBound(key.vpSubkeys, svName, SubkeyName);
-    if (i < key.vpSubkeys.size() && EqualNoCase(key.vpSubkeys[i]->sName, svName))
+    if (svOriginal == svName)
+        svOriginal = std::string_view();
+    size_t i = SubkeyBound(key, svName, svOriginal);
+    if (IsChild(key, i, svName, svOriginal))
     {
         *pfCreated = false;
         return key.vpSubkeys[i];
@@ -255,6 +491,12 @@ const std::shared_ptr<RegKey>& ChildFor(RegKey& key, std::string_view svName, bo
     pChild->sName.assign(svName.data(), svName.size());
     pChild->pParent = &key;
     pChild->ftLastWrite = ftNow;
+    pChild->fAnsiOrder = key.fAnsiOrder;
+    if (!svOriginal.empty())
+    {
+        Originals()[pChild.get()].assign(svOriginal.data(), svOriginal.size());
+        pChild->fHasOriginal = true;
+    }
     key.vpSubkeys.insert(key.vpSubkeys.begin() + static_cast<std::ptrdiff_t>(i), pChild);
     key.statSubkeyName.Add(svName.size());
     key.ftLastWrite = ftNow;
@@ -289,10 +531,10 @@ std::shared_ptr<RegKey> CreateSubkey(const std::shared_ptr<RegKey>& pFrom,
     return *ppKey;
 }
 
-void RemoveSubkey(RegKey& parent, std::string_view svName)
+void RemoveSubkey(RegKey& parent, const RegKey& child)
 {
-    size_t i = LowerBound(parent.vpSubkeys, svName, SubkeyName);
-    if (i >= parent.vpSubkeys.size() || !EqualNoCase(parent.vpSubkeys[i]->sName, svName))
+    size_t i = SubkeyBound(parent, child.sName, OriginalName(child));
+    if (i >= parent.vpSubkeys.size() || parent.vpSubkeys[i].get() != &child)
         return;
     std::shared_ptr<RegKey> pChild = parent.vpSubkeys[i];
     parent.vpSubkeys.erase(parent.vpSubkeys.begin() + static_cast<std::ptrdiff_t>(i));
@@ -300,6 +542,12 @@ void RemoveSubkey(RegKey& parent, std::string_view svName)
     NoteChange(parent);
     MarkDeleted(*pChild);
     TouchKey(parent);
+}
+
+void RemoveSubkey(RegKey& parent, std::string_view svName)
+{
+    if (const std::shared_ptr<RegKey>* ppChild = FindChild(parent, svName))
+        RemoveSubkey(parent, **ppChild);
 }
 
 void SetValueBytes(RegKey& key, std::string_view svName, DWORD dwType, std::string_view svBytes)

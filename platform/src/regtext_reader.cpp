@@ -101,6 +101,8 @@ struct RegTextReader::Impl : RegTextLines
     // Set for text written elsewhere (ReadForeign).
     RegTextConverter* pConverter = nullptr;
     std::vector<std::string> vsKeyParts;
+    std::string sOriginalsLine;           // the last ";winsim:key " line's path
+    std::vector<std::string> vsOriginals; // the key line's Unicode names (UTF-8)
     std::string sConverted;
     int nFormat = 0;
     bool fHeaderSeen = false;
@@ -149,6 +151,8 @@ struct RegTextReader::Impl : RegTextLines
             // anything shorter is the torn tail of a run that died.
             if (svComment == kRecordBegin || (svComment == kRecordEnd && fEnded))
                 pSink->RecordMark(svComment == kRecordEnd, ullStart);
+            else if (svComment.substr(0, sizeof kKeyOriginals - 1) == kKeyOriginals)
+                sOriginalsLine.assign(svComment.substr(sizeof kKeyOriginals - 1));
             return true;
         }
         if (chFirst == '[')
@@ -217,8 +221,13 @@ struct RegTextReader::Impl : RegTextLines
         vsvPath.erase(vsvPath.begin());
         if (fDelete && vsvPath.empty())
             return FailHere("a root key cannot be deleted");
+        vsOriginals.clear();
+        if (!sOriginalsLine.empty())
+            OriginalsFromLine();
         if (pConverter && !ForeignKeyPath())
             return false;
+        if (!vsOriginals.empty())
+            pSink->KeyOriginals(vsOriginals);
         pSink->Key(iRoot, vsvPath, fDelete);
         fHaveKey = true;
         fKeyDeleted = fDelete;
@@ -252,6 +261,31 @@ struct RegTextReader::Impl : RegTextLines
         return true;
     }
 
+    // The machine file's line before a key whose path has names stored in
+    // Unicode: the same path with those names as the machine stores them.
+    void OriginalsFromLine()
+    {
+        std::vector<std::string_view> vsvParts;
+        std::string_view sv = sOriginalsLine;
+        for (size_t iStart = 0;;)
+        {
+            size_t iEnd = sv.find('\\', iStart);
+            vsvParts.push_back(sv.substr(
+                iStart, iEnd == std::string_view::npos ? std::string_view::npos : iEnd - iStart));
+            if (iEnd == std::string_view::npos)
+                break;
+            iStart = iEnd + 1;
+        }
+        if (vsvParts.size() == vsvPath.size() + 1)
+            for (size_t i = 0; i < vsvPath.size(); ++i)
+                if (vsvParts[i + 1] != vsvPath[i])
+                {
+                    vsOriginals.resize(vsvPath.size());
+                    vsOriginals[i].assign(vsvParts[i + 1]);
+                }
+        sOriginalsLine.clear();
+    }
+
     bool ForeignKeyPath()
     {
         if (vsvPath.size() > kMaxKeyDepth)
@@ -266,6 +300,13 @@ struct RegTextReader::Impl : RegTextLines
                 vsKeyParts[i].assign(vsvPath[i]);
                 if (!ToAnsi(&vsKeyParts[i], nLine))
                     return false;
+                // NT keeps and orders the key by the name it stores; the
+                // program sees the ANSI form.
+                if (Cp1252ToUtf8(vsKeyParts[i]) != vsvPath[i])
+                {
+                    vsOriginals.resize(vsvPath.size());
+                    vsOriginals[i].assign(vsvPath[i]);
+                }
                 vsvPath[i] = vsKeyParts[i];
             }
             if (!CheckName(vsvPath[i], true))
@@ -429,7 +470,7 @@ struct RegTextReader::Impl : RegTextLines
         {
             // Version 5.00 writes the strings it cannot quote as UTF-16LE bytes;
             // the machine keeps them in its ANSI code page.
-            if (!NarrowString(sBytes, &sWide))
+            if (!NarrowString(&sBytes, &sWide))
                 return false;
             pSink->Value(sValueName, dwValueType, sWide);
             return true;
@@ -438,23 +479,35 @@ struct RegTextReader::Impl : RegTextLines
         return true;
     }
 
-    bool NarrowString(const std::string& sUtf16, std::string* psOut)
+    // regedit imports a string given as hex as the UTF-16 units its bytes
+    // make, ended with a NUL unit where the last whole unit is none: a last
+    // odd byte is no part of any unit (regedit writes that NUL over it), and
+    // the A calls hand over the units alone. Real machines have such values
+    // (a REG_SZ of 49 bytes); the machine stores them all the same.
+    bool NarrowString(std::string* psUtf16, std::string* psOut)
     {
-        if (sUtf16.size() % 2 != 0)
-            return Fail(nValueLine, "UTF-16 string data with an odd number of bytes");
+        const size_t cbData = psUtf16->size();
+        if (cbData % 2 != 0)
+            psUtf16->pop_back();
+        const size_t cb = psUtf16->size();
+        if (cb < 2 || (*psUtf16)[cb - 2] != 0 || (*psUtf16)[cb - 1] != 0)
+            psUtf16->append(2, '\0');
         if (pConverter)
         {
-            *psOut = Utf16ToUtf8(sUtf16);
+            *psOut = Utf16ToUtf8(*psUtf16);
             std::string sReason;
-            if (IsAscii(*psOut))
-                return true;
-            if (!pConverter->ToAnsi(*psOut, nValueLine, &sConverted, &sReason))
-                return Fail(nValueLine, sReason);
-            psOut->swap(sConverted);
+            if (!IsAscii(*psOut))
+            {
+                if (!pConverter->ToAnsi(*psOut, nValueLine, &sConverted, &sReason))
+                    return Fail(nValueLine, sReason);
+                psOut->swap(sConverted);
+            }
+            if (cbData % 2 != 0)
+                pConverter->OddLengthString(nValueLine, cbData, *psOut);
             return true;
         }
         unsigned int uBad = 0;
-        if (!AnsiFromUtf16(sUtf16, psOut, &uBad))
+        if (!AnsiFromUtf16(*psUtf16, psOut, &uBad))
             return Fail(nValueLine, "character " + CodePointName(uBad) +
                                         " in a string value has no form in the machine's "
                                         "ANSI code page (Windows-1252)");

@@ -243,6 +243,7 @@ BOOL EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterEnum, DW
 
     // Only local printers exist on this machine.
     std::vector<std::shared_ptr<RegKey>> vpPrinters;
+    winsim::detail::MachineVersion(); // puts the printers in the family's order
     std::shared_ptr<RegKey> pPrinters =
         winsim::detail::FindPrintersKey(winsim::detail::CurrentMachine().registry);
     if (pPrinters && (Flags & PRINTER_ENUM_LOCAL))

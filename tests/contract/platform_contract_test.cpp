@@ -15,6 +15,9 @@
 #include <winspool.h>
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <winsim.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -151,6 +154,74 @@ TEST_F(PlatformContract, SubkeysEnumerateInSortedOrderAndSeeDeletionsAtOnce)
 
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(hKey, "bravo"));
     EXPECT_EQ((std::vector<std::string>{"alpha", "Charlie", "delta"}), Names());
+    RegCloseKey(hKey);
+}
+
+// A printer named outside Windows-1252 ("Łódź Ā∞ Drucker"), as each family
+// keeps it: NT stores the Unicode name and orders its subkeys by the names it
+// stores, in lower case ('ł' after 'm'), so the A calls see the name
+// converted ("Lódz A8 Drucker") but cannot open the key by it; 9x stores the
+// ANSI name and orders by that ('L' before 'M').
+TEST_F(PlatformContract, SubkeysComeInTheOrderOfTheNamesTheFamilyStores)
+{
+    OSVERSIONINFOA tVersion;
+    memset(&tVersion, 0, sizeof(tVersion));
+    tVersion.dwOSVersionInfoSize = sizeof(tVersion);
+    ASSERT_NE(0, GetVersionExA(&tVersion));
+    const bool fNt = tVersion.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    const char szSeen[] = "L\xF3"
+                          "dz A8 Drucker";
+    HKEY hKey = Create(s_szTestKey);
+    RegCloseKey(Create(std::string(s_szTestKey) + "\\Model 12 USB"));
+    if (!fNt)
+        RegCloseKey(Create(std::string(s_szTestKey) + "\\" + szSeen));
+    else
+    {
+        // Only a Unicode call makes such a key; the stand-in takes it as the
+        // machine file carries it.
+#ifdef _WIN32
+        HKEY hChild = 0;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(hKey, L"\u0141\u00f3d\u017a \u0100\u221e Drucker", 0, 0,
+                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, 0, &hChild, 0));
+        RegCloseKey(hChild);
+#else
+        std::string sError;
+        ASSERT_TRUE(winsim::ImportReg(
+            std::string("REGEDIT4\n;winsim:key HKEY_CURRENT_USER\\") + s_szTestKey +
+                "\\\xC5\x81\xC3\xB3"
+                "d\xC5\xBA \xC4\x80\xE2\x88\x9E Drucker\n[HKEY_CURRENT_USER\\" +
+                s_szTestKey + "\\" + szSeen + "]\n",
+            &sError))
+            << sError;
+#endif
+    }
+    std::vector<std::string> vsNames;
+    char szName[MAX_PATH + 1];
+    for (DWORD i = 0; RegEnumKeyA(hKey, i, szName, sizeof(szName)) == ERROR_SUCCESS; ++i)
+        vsNames.push_back(szName);
+    EXPECT_EQ(fNt ? (std::vector<std::string>{"Model 12 USB", szSeen})
+                  : (std::vector<std::string>{szSeen, "Model 12 USB"}),
+              vsNames);
+    HKEY hPrinter = 0;
+    EXPECT_EQ(fNt ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS,
+              RegOpenKeyExA(hKey, szSeen, 0, KEY_READ, &hPrinter));
+    RegCloseKey(hPrinter);
+    if (fNt)
+    {
+        // What the A calls cannot open, they cannot delete either: the test
+        // key goes with the tree the Unicode call removes.
+#ifdef _WIN32
+        RegDeleteKeyW(hKey, L"\u0141\u00f3d\u017a \u0100\u221e Drucker");
+#else
+        std::string sError;
+        winsim::ImportReg(std::string("REGEDIT4\n;winsim:key HKEY_CURRENT_USER\\") + s_szTestKey +
+                              "\\\xC5\x81\xC3\xB3"
+                              "d\xC5\xBA \xC4\x80\xE2\x88\x9E Drucker\n[-HKEY_CURRENT_USER\\" +
+                              s_szTestKey + "\\" + szSeen + "]\n",
+                          &sError);
+#endif
+    }
     RegCloseKey(hKey);
 }
 

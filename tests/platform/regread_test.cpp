@@ -253,6 +253,54 @@ TEST(RegReadTest, AnExportMakesTheRoundTripThroughTheStandInUnchanged)
     winsim::Reset();
 }
 
+// The data of HKEY_CURRENT_USER\A "V" after reading the text, or the error.
+std::string ReadV(const std::string& sBytes)
+{
+    Registry registry;
+    RegTreeSink sink(registry);
+    RegTextReader reader("x.reg", RegTextRegedit4 | RegTextVersion5, &sink);
+    bool fOk = true;
+    for (size_t i = 0; fOk && i < sBytes.size(); ++i)
+        fOk = reader.Feed(sBytes.data() + i, 1);
+    if (!fOk || !reader.Finish())
+        return reader.Error();
+    std::shared_ptr<RegKey> pKey = FindKeyByPath(registry, "HKEY_CURRENT_USER\\A");
+    const RegValue* pValue = pKey ? FindValue(*pKey, "V") : nullptr;
+    return pValue ? std::string(pValue->Bytes()) : "no value";
+}
+
+// Strings given as hex are read as regedit imports them: version 5.00 takes
+// the whole UTF-16 units (an odd last byte is none) and ends them with a NUL
+// where the last is none; REGEDIT4's are ANSI bytes, of any number.
+TEST(RegReadTest, StringDataOfAnyLengthIsReadAsRegeditImportsIt)
+{
+    struct Case
+    {
+        const char16_t* pszVersion5;
+        std::string sRead;
+        const char* pszRegedit4; // the same bytes in ANSI
+    };
+    const Case aCases[] = {
+        {u"hex(1):41,00,42,00,00,00,43", std::string("AB\0", 3), "hex(1):41,42,00,43"},
+        {u"hex(1):41,00,42,00,43", std::string("AB\0", 3), "hex(1):41,42,43"},
+        {u"hex(2):41,00,42,00", std::string("AB\0", 3), "hex(2):41,42"},
+        {u"hex(2):41,00,ac,20,43", std::string("A\x80\0", 3), "hex(2):41,80,43"},
+        {u"hex(7):41,00,00,00,42,00,00,00,00", std::string("A\0B\0", 4), "hex(7):41,00,42,00,00"},
+        {u"hex(1):41", std::string("\0", 1), "hex(1):41"},
+    };
+    const std::u16string sHead5 =
+        u"Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"V\"=";
+    for (const Case& test : aCases)
+    {
+        EXPECT_EQ(test.sRead, ReadV(Utf16(sHead5 + test.pszVersion5 + u"\n"))) << test.pszRegedit4;
+        std::string sAnsi;
+        for (const char* pch = strchr(test.pszRegedit4, ':') + 1; *pch; pch += pch[2] ? 3 : 2)
+            sAnsi += static_cast<char>(std::stoi(std::string(pch, 2), nullptr, 16));
+        EXPECT_EQ(sAnsi, ReadV("REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"V\"=" +
+                               std::string(test.pszRegedit4) + "\n"));
+    }
+}
+
 TEST(RegReadTest, BadExportsAreRefusedWithFileLineAndReason)
 {
     struct Case
@@ -265,8 +313,6 @@ TEST(RegReadTest, BadExportsAreRefusedWithFileLineAndReason)
          "x.reg:3: character U+4E2D has no form in the machine's ANSI code page (Windows-1252)"},
         {Utf16(u"Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n") + "\x41",
          "x.reg:3: truncated UTF-16 file: it ends in the middle of a character"},
-        {Utf16(u"Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"V\"=hex(2):41\n"),
-         "x.reg:3: UTF-16 string data with an odd number of bytes"},
         {Utf16(u"Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n"
                u"\"V\"=hex(1):3d,d8,00,00\n"),
          "x.reg:3: character U+D83D in a string value has no form in the machine's ANSI code "

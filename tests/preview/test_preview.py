@@ -348,7 +348,12 @@ class TextForms(unittest.TestCase):
             for name, (form, data) in forms.items():
                 shown, after = self.preview(name, data, tmp)
                 self.assertIn(form, shown)
-                self.assertEqual(machine, after, name)
+                # The same machine, but that it keeps the name it stores (in
+                # its order on NT) before the printer's key line.
+                self.assertIn(b"\n;winsim:key HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet"
+                              b"\\Control\\Print\\Printers\\" + PRINTER.encode("utf-8") + b"\n",
+                              after, name)
+                self.assertEqual(machine, re.sub(rb"\n;winsim:key [^\n]*", b"", after), name)
                 # Converted as the program sees it, and said so, with the line.
                 self.assertIn('VendorUninstall("%s")' % in_c_locale(SEEN), shown, name)
                 self.assertIn("2 names and strings converted to Windows-1252", shown, name)
@@ -356,6 +361,26 @@ class TextForms(unittest.TestCase):
                 # The printer is on the run's path: named below its changes.
                 self.assertRegex(shown, r'; the program sees \[HKEY_LOCAL_MACHINE\\SYSTEM\\.*'
                                         r'\\Printers\\Fax B.*\] "Name" as "Fax B.*ro A\?\?\?"')
+
+
+    def test_string_data_of_an_odd_length_is_read_and_named_where_the_run_goes(self):
+        # A machine is refused for no value; the one the run reads (the
+        # printer's port) is named below the changes, the other is not.
+        odd = lambda text: ",".join("%02x" % b for b in text.encode("utf-16-le") + b"\0\0\x43")
+        v5 = ("Windows Registry Editor Version 5.00\n\n" + MACHINE % (SEEN, SEEN)).replace(
+            '"Port"="USB001"', '"Port"=hex(1):' + odd("USB001")) + (
+            "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Netlogon\\Parameters]\n"
+            '"DynamicSiteName"=hex(1):' + odd("Default-First-Site-Name") + "\n")
+        with tempfile.TemporaryDirectory() as tmp:
+            shown, after = self.preview("odd.reg", b"\xff\xfe" + v5.encode("utf-16-le"), tmp)
+        self.assertIn("2 string values have an odd number of bytes, read as regedit imports them",
+                      shown)
+        self.assertIn('driver "Model 12", port "USB001"', shown)
+        self.assertRegex(shown, r'the program sees \[HKEY_LOCAL_MACHINE\\SYSTEM\\.*\\Printers'
+                                r'\\Fax B.*\] "Port" as "USB001"; .*odd.reg stores 15 bytes of '
+                                r'string data, an odd number')
+        self.assertNotIn('sees [HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services', shown)
+        self.assertIn(b'"DynamicSiteName"="Default-First-Site-Name"', after)
 
 
 class CurrentUserOfA9xMachine(unittest.TestCase):

@@ -28,6 +28,9 @@ bool AnsiFromUnicode(unsigned int uChar, char* pch);
 // UTF-16LE text (an odd last byte ignored) in Windows-1252, exact forms only;
 // false with the first character that has none in *puBad.
 bool AnsiFromUtf16(std::string_view svUtf16, std::string* psOut, unsigned int* puBad);
+// The character a Windows-1252 byte stands for (its five undefined bytes: the
+// C1 controls of the same number, as Windows maps them).
+unsigned int UnicodeFromAnsi(unsigned char chAnsi);
 // "U+20AC"
 std::string CodePointName(unsigned int uChar);
 

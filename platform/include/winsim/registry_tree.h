@@ -77,7 +77,29 @@ struct RegKey
     // Set when the key leaves the tree; open handles keep the node alive and
     // answer ERROR_KEY_DELETED from then on.
     bool fDeleted = false;
+    // How vpSubkeys is sorted, which is the order RegEnumKeyA hands them out
+    // in: false as NT keeps them (the UTF-16 units of the names the machine
+    // stores, in lower case), true as 9x does (the ANSI names, ASCII letters
+    // folded). See SetSubkeyOrder.
+    bool fAnsiOrder = false;
+    // The machine stores the name in Unicode, and sName (what the A calls
+    // see) is a lossy conversion of it: the original is kept aside (see
+    // OriginalName), so names that convert exactly cost nothing more.
+    bool fHasOriginal = false;
+    RegKey() = default;
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+    ~RegKey();
 };
+
+// The name as the machine stores it, in UTF-8; empty when it is sName.
+std::string_view OriginalName(const RegKey& key);
+// An A call's name, or the A form of a Unicode name with the original
+// (UTF-8; empty when the same), compared as the key's list is sorted.
+int CompareSubkeyName(const RegKey& parent, const RegKey& child, std::string_view svName,
+                      std::string_view svOriginal = std::string_view());
+// A UTF-16 unit in lower case, as Windows' case table has it.
+unsigned int LowerUnit(unsigned int uUnit);
 
 enum RootIndex
 {
@@ -97,6 +119,10 @@ struct Registry
     Registry();
 };
 
+// Sorts every key's subkeys of the registry in the family's order (keys
+// that become equal merge, as they would on import there).
+void SetSubkeyOrder(Registry& registry, bool fAnsiOrder);
+
 const char* RootName(int iRoot);
 // Full names and the short forms (HKLM ...), any letter case; -1 if unknown.
 int RootFromName(std::string_view svName);
@@ -105,12 +131,15 @@ int RootFromName(std::string_view svName);
 std::vector<std::string> SplitKeyPath(const std::string& sPath);
 
 // The child's slot in its parent's list, or null.
-const std::shared_ptr<RegKey>* FindChild(const RegKey& key, std::string_view svName);
+const std::shared_ptr<RegKey>* FindChild(const RegKey& key, std::string_view svName,
+                                         std::string_view svOriginal = std::string_view());
 RegValue* FindValue(RegKey& key, std::string_view svName);
 const RegValue* FindValue(const RegKey& key, std::string_view svName);
-// Finds or makes one child; *pfCreated tells which.
+// Finds or makes one child; *pfCreated tells which. svOriginal: the name the
+// machine stores in Unicode (UTF-8), where svName converts it lossily.
 const std::shared_ptr<RegKey>& ChildFor(RegKey& key, std::string_view svName, bool* pfCreated,
-                                        const FILETIME& ftNow);
+                                        const FILETIME& ftNow,
+                                        std::string_view svOriginal = std::string_view());
 
 std::shared_ptr<RegKey> FindSubkey(const std::shared_ptr<RegKey>& pFrom,
                                    const std::vector<std::string>& vsPath);
@@ -119,6 +148,7 @@ std::shared_ptr<RegKey> CreateSubkey(const std::shared_ptr<RegKey>& pFrom,
                                      const std::vector<std::string>& vsPath, bool* pfCreated);
 // Takes the child out of the tree and marks its whole subtree deleted.
 void RemoveSubkey(RegKey& parent, std::string_view svName);
+void RemoveSubkey(RegKey& parent, const RegKey& child);
 void SetValueBytes(RegKey& key, std::string_view svName, DWORD dwType, std::string_view svBytes);
 bool DeleteValue(RegKey& key, std::string_view svName);
 void TouchKey(RegKey& key);

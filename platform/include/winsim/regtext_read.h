@@ -26,6 +26,7 @@ struct RegEdit
     } eKind = CreateKey;
     int iRoot = RootLocalMachine;
     std::vector<std::string> vsPath;
+    std::vector<std::string> vsOriginals; // see RegTextSink::KeyOriginals
     std::string sValueName;
     DWORD dwType = REG_NONE;
     std::string sBytes;
@@ -34,6 +35,9 @@ struct RegEdit
 // The comment lines around each change record appended to registry.reg.
 inline constexpr char kRecordBegin[] = ";winsim:begin";
 inline constexpr char kRecordEnd[] = ";winsim:end";
+// The comment line before a key line whose path has names the machine stores
+// in Unicode: the path again, those names in UTF-8 (the others as they are).
+inline constexpr char kKeyOriginals[] = ";winsim:key ";
 
 // What a reader hands on, item by item in file order, each as soon as its line
 // is read. The views point into the reader's buffers: copy what must last.
@@ -44,6 +48,10 @@ public:
     virtual void Key(int iRoot, const std::vector<std::string_view>& vsvPath, bool fDelete) = 0;
     virtual void Value(std::string_view svName, DWORD dwType, std::string_view svBytes) = 0;
     virtual void RemoveValue(std::string_view svName) = 0;
+    // Before a Key: the names the machine stores in Unicode (UTF-8) for the
+    // parts of its path whose ANSI form is a lossy conversion, empty for the
+    // others.
+    virtual void KeyOriginals(const std::vector<std::string>& vsOriginals) { (void)vsOriginals; }
     // The stand-in's change records in registry.reg: ";winsim:begin" and ";winsim:end".
     virtual void RecordMark(bool fEnd, unsigned long long ullOffset)
     {
@@ -69,6 +77,14 @@ public:
     // surrogate in its three-byte form). False with *psReason refuses it.
     virtual bool ToAnsi(std::string_view svUtf8, size_t nLine, std::string* psOut,
                         std::string* psReason) = 0;
+    // A string value of cbData bytes, an odd number, read as the units its
+    // bytes make; svAnsi is what the program sees.
+    virtual void OddLengthString(size_t nLine, size_t cbData, std::string_view svAnsi)
+    {
+        (void)nLine;
+        (void)cbData;
+        (void)svAnsi;
+    }
 };
 
 // Windows' own limits on what a registry holds.
@@ -120,10 +136,12 @@ public:
     void Key(int iRoot, const std::vector<std::string_view>& vsvPath, bool fDelete) override;
     void Value(std::string_view svName, DWORD dwType, std::string_view svBytes) override;
     void RemoveValue(std::string_view svName) override;
+    void KeyOriginals(const std::vector<std::string>& vsOriginals) override;
 
 protected:
     Registry& m_registry;
-    std::vector<RegKey*> m_vpPath; // the last key line's keys, reused by the next one
+    std::vector<std::string> m_vsOriginals; // for the next Key
+    std::vector<RegKey*> m_vpPath;          // the last key line's keys, reused by the next one
     RegKey* m_pKey = nullptr;
     FILETIME m_ftNow;
 };
@@ -135,11 +153,14 @@ public:
     void Key(int iRoot, const std::vector<std::string_view>& vsvPath, bool fDelete) override;
     void Value(std::string_view svName, DWORD dwType, std::string_view svBytes) override;
     void RemoveValue(std::string_view svName) override;
+    void KeyOriginals(const std::vector<std::string>& vsOriginals) override;
     std::vector<RegEdit> vEdits;
 
 private:
     int m_iRoot = RootLocalMachine;
     std::vector<std::string> m_vsPath;
+    std::vector<std::string> m_vsOriginals;
+    bool m_fOriginalsForKey = false;
 };
 
 // Parses the whole text before anything is applied, so a bad file changes nothing.
