@@ -151,8 +151,10 @@ struct RegTextReader::Impl : RegTextLines
             // anything shorter is the torn tail of a run that died.
             if (svComment == kRecordBegin || (svComment == kRecordEnd && fEnded))
                 pSink->RecordMark(svComment == kRecordEnd, ullStart);
-            else if (svComment.substr(0, sizeof kKeyOriginals - 1) == kKeyOriginals)
-                sOriginalsLine.assign(svComment.substr(sizeof kKeyOriginals - 1));
+            // Untrimmed: a key name may end in blanks, and the path must
+            // match the key line's name for name.
+            else if (svTrimmed.substr(0, sizeof kKeyOriginals - 1) == kKeyOriginals)
+                sOriginalsLine.assign(svTrimmed.substr(sizeof kKeyOriginals - 1));
             return true;
         }
         if (chFirst == '[')
